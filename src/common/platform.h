@@ -1,0 +1,12 @@
+// The one platform header of the core: the real Win32 headers on Windows,
+// our own subset everywhere else.
+#ifndef PREUNINST_COMMON_PLATFORM_H
+#define PREUNINST_COMMON_PLATFORM_H
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "win32/windows.h"
+#endif
+
+#endif

@@ -1,0 +1,21 @@
+// The fixed texts (Windows-1252 bytes) and the fixed name lists.
+#ifndef PREUNINST_TEXT_TEXTS_H
+#define PREUNINST_TEXT_TEXTS_H
+
+#include <stddef.h>
+
+extern const char kCaption[];
+extern const char kConfirmationPrefix[];
+extern const char kProductTitle[];
+extern const char kRestartNotice[];
+extern const char kComponentInUseWarning[];
+
+// The product's Directories key is built from a format and five parts.
+extern const char kDirectoriesKeyFormat[];
+extern const char* const kDirectoriesKeyParts[5];
+extern const char kDirectoryValueName[];
+
+// Builds Software\<maker>\<product> Version <n>\Directories into keyPath.
+bool BuildDirectoriesKeyPath(char* keyPath, size_t capacity);
+
+#endif
