@@ -1,0 +1,596 @@
+// Files and directories of the emulated machine.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "win32/internal.h"
+#include "win32/registry.h"
+
+using namespace hostwin;
+
+namespace {
+
+const DWORD kStoredBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_TEMPORARY;
+
+struct FileObject : Object {
+  FileObject(int f, DWORD a) : Object(Kind::kFile), fd(f), access(a) {}
+  ~FileObject() override { close(fd); }
+  int fd;
+  DWORD access;
+};
+
+struct FindObject : Object {
+  FindObject() : Object(Kind::kFind) {}
+  std::vector<WIN32_FIND_DATAA> entries;
+  size_t next = 0;
+};
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    default: return ERROR_ACCESS_DENIED;
+  }
+}
+
+FILETIME FileTimeOf(const struct timespec& time) {
+  // 100-nanosecond steps since 1601.
+  const unsigned long long ticks =
+      (static_cast<unsigned long long>(time.tv_sec) + 11644473600ULL) * 10000000ULL +
+      static_cast<unsigned long long>(time.tv_nsec) / 100;
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// Stores attributes: read-only as the owner-write bit of a file, the rest in
+// the extended attribute Wine uses (where the file system has them).
+bool StoreAttributes(const std::string& hostPath, DWORD attributes) {
+  struct stat info;
+  if (lstat(hostPath.c_str(), &info) != 0) return false;
+  if (S_ISLNK(info.st_mode)) stat(hostPath.c_str(), &info);
+  const bool directory = S_ISDIR(info.st_mode);
+  DWORD stored = attributes & kStoredBits;
+  if (directory) {
+    stored |= attributes & FILE_ATTRIBUTE_READONLY;
+  } else {
+    const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY)
+                            ? (info.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))
+                            : (info.st_mode | S_IWUSR);
+    if (chmod(hostPath.c_str(), mode & 07777) != 0) return false;
+  }
+  // A plain file with the archive bit is what a missing attribute means.
+  if (stored == (directory ? 0u : static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE))) {
+    removexattr(hostPath.c_str(), "user.DOSATTRIB");
+  } else {
+    char text[16];
+    snprintf(text, sizeof(text), "0x%x", static_cast<unsigned>(stored));
+    setxattr(hostPath.c_str(), "user.DOSATTRIB", text, strlen(text), 0);
+  }
+  return true;
+}
+
+bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
+
+bool FillFindData(const std::string& hostPath, const std::string& name, const std::string& alias,
+                  WIN32_FIND_DATAA* data) {
+  if (name.size() >= sizeof(data->cFileName)) return false;
+  memset(data, 0, sizeof(*data));
+  DWORD attributes = FILE_ATTRIBUTE_DIRECTORY;
+  struct stat info = {};
+  if (!HostAttributes(hostPath, &attributes) || stat(hostPath.c_str(), &info) != 0) {
+    lstat(hostPath.c_str(), &info);
+  }
+  data->dwFileAttributes = attributes;
+  data->ftCreationTime = FileTimeOf(info.st_mtim);
+  data->ftLastAccessTime = FileTimeOf(info.st_atim);
+  data->ftLastWriteTime = FileTimeOf(info.st_mtim);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    data->nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(info.st_size) >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(info.st_size);
+  }
+  memcpy(data->cFileName, name.c_str(), name.size() + 1);
+  // Windows leaves the alternate name empty when the name is short already.
+  if (alias != name && alias.size() < sizeof(data->cAlternateFileName)) {
+    memcpy(data->cAlternateFileName, alias.c_str(), alias.size() + 1);
+  }
+  return true;
+}
+
+FileObject* FileOf(HANDLE handle) {
+  return static_cast<FileObject*>(LookUp(handle, Object::Kind::kFile));
+}
+
+}  // namespace
+
+extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+  if (pattern == nullptr || data == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string text(pattern);
+  const size_t separator = text.find_last_of("\\/");
+  std::string directory;
+  std::string name;
+  if (separator != std::string::npos) {
+    directory = text.substr(0, separator + 1);
+    name = text.substr(separator + 1);
+  } else if (text.size() >= 2 && text[1] == ':') {
+    directory = text.substr(0, 2);
+    name = text.substr(2);
+  } else {
+    directory = ".";
+    name = text;
+  }
+  if (name.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::unique_ptr<FindObject> search(new FindObject);
+  if (!HasWildcard(name)) {
+    const Resolved resolved = ResolvePath(pattern);
+    if (resolved.error != 0 || !resolved.exists || resolved.isDriveRoot) {
+      SetLastError(resolved.error != 0 ? resolved.error : ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    const std::string found = AnsiFromUtf8(resolved.host.substr(resolved.host.rfind('/') + 1));
+    WIN32_FIND_DATAA entry;
+    if (FillFindData(resolved.host, found, IsShortName(found) ? found : ShortNames({found})[0], &entry)) {
+      search->entries.push_back(entry);
+    }
+  } else {
+    const Resolved resolved = ResolvePath(directory.c_str());
+    struct stat info;
+    if (resolved.error != 0 || !resolved.exists || stat(resolved.host.c_str(), &info) != 0 ||
+        !S_ISDIR(info.st_mode)) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    std::vector<std::string> hostNames;
+    if (DIR* listing = opendir(resolved.host.c_str())) {
+      while (const dirent* entry = readdir(listing)) {
+        const std::string entryName = entry->d_name;
+        if (entryName != "." && entryName != "..") hostNames.push_back(entryName);
+      }
+      closedir(listing);
+    }
+    // The order NTFS reports: by name, without regard to case.
+    std::vector<std::string> names(hostNames.size());
+    for (size_t i = 0; i < names.size(); ++i) names[i] = AnsiFromUtf8(hostNames[i]);
+    std::vector<size_t> order(names.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return Fold(names[a]) < Fold(names[b]); });
+    const std::vector<std::string> aliases = ShortNames(names);
+    // Every directory but a drive root lists itself and its parent.
+    if (!resolved.isDriveRoot) {
+      for (const char* dots : {".", ".."}) {
+        WIN32_FIND_DATAA entry;
+        if (WildcardMatch(name, dots) &&
+            FillFindData(JoinHost(resolved.host, dots), dots, dots, &entry)) {
+          search->entries.push_back(entry);
+        }
+      }
+    }
+    for (size_t index : order) {
+      // Windows matches the short name as well as the long one.
+      if (!WildcardMatch(name, names[index]) && !WildcardMatch(name, aliases[index])) continue;
+      WIN32_FIND_DATAA entry;
+      if (FillFindData(JoinHost(resolved.host, hostNames[index]), names[index], aliases[index],
+                       &entry)) {
+        search->entries.push_back(entry);
+      }
+    }
+  }
+  if (search->entries.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  *data = search->entries[0];
+  search->next = 1;
+  SetLastError(ERROR_SUCCESS);
+  return AddObject(search.release());
+}
+
+extern "C" BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
+  FindObject* search = static_cast<FindObject*>(LookUp(handle, Object::Kind::kFind));
+  if (search == nullptr || data == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (search->next >= search->entries.size()) return Fail(ERROR_NO_MORE_FILES);
+  *data = search->entries[search->next++];
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI FindClose(HANDLE handle) {
+  if (LookUp(handle, Object::Kind::kFind) == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  RemoveObject(handle);
+  return TRUE;
+}
+
+extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                                     DWORD disposition, DWORD flags, HANDLE) {
+  const Resolved resolved = ResolvePath(path);
+  if (resolved.error != 0) {
+    SetLastError(resolved.error);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool writing = (access & GENERIC_WRITE) != 0;
+  const bool reading = (access & GENERIC_READ) != 0;
+  const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+  int openFlags = O_CLOEXEC | (writing ? (reading ? O_RDWR : O_WRONLY) : O_RDONLY);
+  bool created = false;
+  if (resolved.exists) {
+    DWORD attributes = 0;
+    HostAttributes(resolved.host, &attributes);
+    if (resolved.isDriveRoot || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (disposition == CREATE_NEW) {
+      SetLastError(ERROR_FILE_EXISTS);
+      return INVALID_HANDLE_VALUE;
+    }
+    // Read-only is kept by the layer itself, so that it holds for root too.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && (writing || truncate)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (access != 0) {
+      Machine* machine = CurrentMachine();
+      const std::string windows = Fold(resolved.windows);
+      for (const std::string& inUse : machine->settings.inUse) {
+        if (inUse == windows) {
+          SetLastError(ERROR_SHARING_VIOLATION);
+          return INVALID_HANDLE_VALUE;
+        }
+      }
+    }
+    if (truncate) {
+      if (!writing) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
+    }
+  } else {
+    if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    openFlags |= O_CREAT | O_EXCL;
+    created = true;
+  }
+  // Windows has no execute bit: any file may be started as a program.
+  const int fd = open(resolved.host.c_str(), openFlags, 0777);
+  if (fd < 0) {
+    SetLastError(ErrorFromErrno(errno));
+    return INVALID_HANDLE_VALUE;
+  }
+  // Sharing: an open without sharing takes the file's lock for itself, a
+  // shared one takes it shared; each fails while the other kind is held.
+  if (access != 0 && flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    close(fd);
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (truncate && resolved.exists && ftruncate(fd, 0) != 0) {
+    close(fd);
+    SetLastError(ErrorFromErrno(errno));
+    return INVALID_HANDLE_VALUE;
+  }
+  if (created) {
+    const DWORD wanted = flags & (FILE_ATTRIBUTE_READONLY | kStoredBits);
+    if (wanted != 0 && wanted != FILE_ATTRIBUTE_ARCHIVE) {
+      StoreAttributes(resolved.host, wanted | FILE_ATTRIBUTE_ARCHIVE);
+    }
+  }
+  SetLastError(resolved.exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
+                   ? ERROR_ALREADY_EXISTS
+                   : ERROR_SUCCESS);
+  return AddObject(new FileObject(fd, access));
+}
+
+extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPVOID) {
+  FileObject* file = FileOf(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (read != nullptr) *read = 0;
+  if ((file->access & GENERIC_READ) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (FaultFires(HostFault::kReadFile)) return Fail(ERROR_READ_FAULT);
+  DWORD done = 0;
+  while (done < toRead) {
+    const ssize_t got = ::read(file->fd, static_cast<char*>(buffer) + done, toRead - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Fail(ERROR_READ_FAULT);
+    }
+    if (got == 0) break;
+    done += static_cast<DWORD>(got);
+  }
+  if (read != nullptr) *read = done;
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                                 LPVOID) {
+  FileObject* file = FileOf(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (written != nullptr) *written = 0;
+  if ((file->access & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (FaultFires(HostFault::kWriteFile)) return Fail(ERROR_DISK_FULL);
+  DWORD done = 0;
+  while (done < toWrite) {
+    const ssize_t put = ::write(file->fd, static_cast<const char*>(buffer) + done, toWrite - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      if (written != nullptr) *written = done;
+      return Fail(ErrorFromErrno(errno));
+    }
+    done += static_cast<DWORD>(put);
+  }
+  if (written != nullptr) *written = done;
+  return TRUE;
+}
+
+extern "C" DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh,
+                                       DWORD method) {
+  FileObject* file = FileOf(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (FaultFires(HostFault::kSetFilePointer)) {
+    SetLastError(ERROR_WRITE_FAULT);
+    return INVALID_SET_FILE_POINTER;
+  }
+  long long offset = distance;
+  if (distanceHigh != nullptr) {
+    offset = static_cast<long long>((static_cast<unsigned long long>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                                    static_cast<uint32_t>(distance));
+  }
+  long long base = 0;
+  if (method == FILE_CURRENT) {
+    base = lseek(file->fd, 0, SEEK_CUR);
+  } else if (method == FILE_END) {
+    struct stat info;
+    fstat(file->fd, &info);
+    base = info.st_size;
+  } else if (method != FILE_BEGIN) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  const long long target = base + offset;
+  if (target < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (distanceHigh == nullptr && target > 0xFFFFFFFELL) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  lseek(file->fd, static_cast<off_t>(target), SEEK_SET);
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(target >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(target);
+}
+
+extern "C" BOOL WINAPI SetEndOfFile(HANDLE handle) {
+  FileObject* file = FileOf(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if ((file->access & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
+  if (FaultFires(HostFault::kSetEndOfFile)) return Fail(ERROR_DISK_FULL);
+  const off_t position = lseek(file->fd, 0, SEEK_CUR);
+  if (position < 0 || ftruncate(file->fd, position) != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+extern "C" DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+  FileObject* file = FileOf(handle);
+  struct stat info;
+  if (file == nullptr || FaultFires(HostFault::kGetFileSize) || fstat(file->fd, &info) != 0) {
+    SetLastError(file == nullptr ? ERROR_INVALID_HANDLE : ERROR_READ_FAULT);
+    return INVALID_FILE_SIZE;
+  }
+  if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(info.st_size) >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(info.st_size);
+}
+
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
+  const Resolved resolved = ResolvePath(path);
+  if (resolved.error != 0) return Fail(resolved.error);
+  if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  DWORD attributes = 0;
+  HostAttributes(resolved.host, &attributes);
+  if (resolved.isDriveRoot || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_ACCESS_DENIED);
+  if (attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  if (IsHeldElsewhere(resolved)) return Fail(ERROR_SHARING_VIOLATION);
+  if (unlink(resolved.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+  const Resolved resolved = ResolvePath(path);
+  if (resolved.error != 0) return Fail(resolved.error);
+  if (resolved.exists) return Fail(ERROR_ALREADY_EXISTS);
+  if (mkdir(resolved.host.c_str(), 0777) != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
+  const Resolved resolved = ResolvePath(path);
+  if (resolved.error != 0) return Fail(resolved.error);
+  if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  if (resolved.isDriveRoot) return Fail(ERROR_ACCESS_DENIED);
+  DWORD attributes = 0;
+  HostAttributes(resolved.host, &attributes);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_DIRECTORY);
+  if (attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  // A link to a directory goes by itself, as a junction does; what it points
+  // to stays.
+  const int result = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? unlink(resolved.host.c_str())
+                                                                  : rmdir(resolved.host.c_str());
+  if (result != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+  const Resolved resolved = ResolvePath(path);
+  DWORD attributes = 0;
+  if (resolved.error != 0 || !resolved.exists || !HostAttributes(resolved.host, &attributes)) {
+    SetLastError(resolved.error != 0 ? resolved.error : ERROR_FILE_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return attributes;
+}
+
+extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  const Resolved resolved = ResolvePath(path);
+  if (resolved.error != 0) return Fail(resolved.error);
+  if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!StoreAttributes(resolved.host, attributes & (FILE_ATTRIBUTE_READONLY | kStoredBits))) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+  Machine* machine = CurrentMachine();
+  // Windows 95 has no MoveFileExA; its programs write WININIT.INI instead.
+  if (machine == nullptr || !machine->settings.nt) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+  const Resolved source = ResolvePath(existing);
+  if (source.error != 0) return Fail(source.error);
+  if (!source.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+    // Each pending operation is a pair of NT paths in one REG_MULTI_SZ; an
+    // empty second path means delete.
+    std::string pair = "\\??\\" + source.windows + std::string(1, '\0');
+    if (newName != nullptr) {
+      const Resolved target = ResolvePath(newName);
+      if (target.error != 0) return Fail(target.error);
+      if (flags & MOVEFILE_REPLACE_EXISTING) pair += "!";
+      pair += "\\??\\" + target.windows;
+    }
+    pair += std::string(1, '\0');
+    HKEY key;
+    LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", &key);
+    if (status != ERROR_SUCCESS) return Fail(static_cast<DWORD>(status));
+    std::string list;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
+            ERROR_SUCCESS &&
+        type == REG_MULTI_SZ) {
+      list.assign(size, '\0');
+      RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                       reinterpret_cast<BYTE*>(&list[0]), &size);
+      list.resize(size);
+      // Drop the empty string that ends the list; a new one follows the pair.
+      if (list.size() >= 2 && list[list.size() - 1] == '\0' && list[list.size() - 2] == '\0') list.pop_back();
+    }
+    list += pair + std::string(1, '\0');
+    status = RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                            reinterpret_cast<const BYTE*>(list.data()), static_cast<DWORD>(list.size()));
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return Fail(static_cast<DWORD>(status));
+    return TRUE;
+  }
+  if (newName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  const Resolved target = ResolvePath(newName);
+  if (target.error != 0) return Fail(target.error);
+  if (target.exists && !(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+  if (IsHeldElsewhere(source)) return Fail(ERROR_SHARING_VIOLATION);
+  if (rename(source.host.c_str(), target.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+  if (longPath == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (longPath[0] == '\0') {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return 0;
+  }
+  // The path keeps its shape: its drive, its separators (doubled or not) and
+  // its dots stay as given; each name becomes its short form on disk.
+  const std::string text(longPath);
+  std::string result;
+  size_t at = 0;
+  std::string prefix;
+  if (text.size() >= 2 && text[1] == ':') {
+    prefix = text.substr(0, 2);
+    at = 2;
+  }
+  result = prefix;
+  std::string walked = prefix;  // the Windows path resolved so far
+  while (at < text.size()) {
+    if (text[at] == '\\' || text[at] == '/') {
+      result.push_back(text[at]);
+      walked.push_back('\\');
+      ++at;
+      continue;
+    }
+    size_t end = at;
+    while (end < text.size() && text[end] != '\\' && text[end] != '/') ++end;
+    const std::string name = text.substr(at, end - at);
+    const std::string here = walked + name;
+    if (name == "." || name == "..") {
+      result += name;
+    } else {
+      const Resolved resolved = ResolvePath(here.c_str());
+      if (resolved.error != 0 || !resolved.exists) {
+        SetLastError(resolved.error != 0 ? resolved.error : ERROR_FILE_NOT_FOUND);
+        return 0;
+      }
+      const std::string found = AnsiFromUtf8(resolved.host.substr(resolved.host.rfind('/') + 1));
+      if (IsShortName(found)) {
+        result += found;
+      } else {
+        // The alias depends on the other names in the same directory.
+        std::vector<std::string> siblings;
+        size_t self = 0;
+        if (DIR* listing = opendir(resolved.parentHost.c_str())) {
+          while (const dirent* entry = readdir(listing)) {
+            const std::string entryName = entry->d_name;
+            if (entryName == "." || entryName == "..") continue;
+            if (JoinHost(resolved.parentHost, entryName) == resolved.host) self = siblings.size();
+            siblings.push_back(AnsiFromUtf8(entryName));
+          }
+          closedir(listing);
+        }
+        if (siblings.empty()) siblings.push_back(found);
+        result += ShortNames(siblings)[self];
+      }
+    }
+    walked += name;
+    at = end;
+  }
+  const DWORD length = static_cast<DWORD>(result.size());
+  if (shortPath == nullptr || size <= length) return length + 1;
+  memcpy(shortPath, result.c_str(), length + 1);
+  return length;
+}
+
+extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  // Only the flush of the profile cache is emulated; the layer keeps no cache.
+  if (section == nullptr && key == nullptr && value == nullptr && file != nullptr) return TRUE;
+  return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+}

@@ -1,0 +1,104 @@
+// Shared pieces of the host layer: the emulated machine, its handles, and the
+// text and path helpers its parts use.
+#ifndef PREUNINST_WIN32_INTERNAL_H
+#define PREUNINST_WIN32_INTERNAL_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "win32/hostapi.h"
+#include "win32/windows.h"
+
+namespace hostwin {
+
+// ---- text: Windows-1252 strings in the API, UTF-8 on the host ----
+std::string Utf8FromAnsi(const std::string& ansi);
+std::string AnsiFromUtf8(const std::string& utf8);
+// Upper case as Windows compares names: ASCII and the Latin-1 letters.
+char FoldChar(char c);
+std::string Fold(const std::string& text);
+bool EqualNoCase(const std::string& left, const std::string& right);
+
+// ---- the machine ----
+struct Settings {
+  bool nt = true;
+  std::string windows = "C:\\WINDOWS";
+  std::string system;  // empty: derived from windows and the platform
+  std::string current = "C:\\";
+  std::vector<std::string> inUse;       // folded, normalised Windows paths
+  std::vector<std::string> deniedKeys;  // folded, with the full root name
+};
+
+class Registry;
+
+struct Machine {
+  std::string directory;  // host directory of the machine
+  Settings settings;
+  std::unique_ptr<Registry> registry;  // loaded on first use
+};
+
+// The machine in use, opened on first use from PREUNINST_MACHINE; null when
+// there is none or it cannot be read (the reason is kept for the host main).
+Machine* CurrentMachine();
+Registry* CurrentRegistry();
+std::string SystemDirectory(const Settings& settings);
+
+// Runs a fault injected by a test; true means the call must fail.
+bool FaultFires(HostFault fault);
+
+// ---- handles ----
+struct Object {
+  enum class Kind { kFile, kFind, kProcess, kThread, kModule, kKey };
+  explicit Object(Kind k) : kind(k) {}
+  virtual ~Object() = default;
+  Kind kind;
+};
+
+HANDLE AddObject(Object* object);  // takes ownership
+Object* LookUp(HANDLE handle, Object::Kind kind);
+bool RemoveObject(HANDLE handle);  // deletes the object
+
+// ---- paths ----
+// A Windows path resolved on the machine.
+struct Resolved {
+  DWORD error = 0;            // set when the path or its parent cannot be used
+  std::string host;           // host path of the last component (as found, or as given)
+  std::string parentHost;     // host directory that holds it
+  std::string windows;        // normalised full Windows path, for comparisons
+  bool exists = false;
+  bool isDriveRoot = false;
+};
+
+Resolved ResolvePath(const char* path);
+// The folded full form of a Windows path (C:\APP\X), relative paths taken
+// from current; used to compare paths named in machine.ini.
+std::string NormalisedWindowsPath(const std::string& path, const std::string& current);
+// Finds a name in a host directory without regard to case; the exact spelling
+// is tried first so that names found by a search cost no directory scan.
+bool FindChild(const std::string& hostDirectory, const std::string& ansiName, std::string* hostName);
+std::string JoinHost(const std::string& directory, const std::string& name);
+
+// The attributes Windows would report for a host file (lstat semantics: a
+// link to a directory is a directory with the reparse-point bit).
+bool HostAttributes(const std::string& hostPath, DWORD* attributes);
+
+// 8.3 names.
+bool IsShortName(const std::string& ansiName);
+// The short name of each entry of a directory listing, in the same order.
+std::vector<std::string> ShortNames(const std::vector<std::string>& ansiNames);
+
+// Windows wildcard matching of one name, without regard to case.
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+// Is the file held by another program ([in use] or another open file's lock)?
+bool IsHeldElsewhere(const Resolved& resolved);
+
+// Writes the registry back when it changed; reloads it when a started program
+// changed the file meanwhile.
+bool SaveRegistry(std::string* error);
+void RefreshRegistryFromDisk();
+
+}  // namespace hostwin
+
+#endif

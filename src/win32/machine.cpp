@@ -1,0 +1,261 @@
+// The emulated machine: its settings from machine.ini, the last-error value,
+// the handle table, and the host API that opens, saves and bends it.
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "win32/internal.h"
+#include "win32/registry.h"
+
+namespace hostwin {
+namespace {
+
+std::unique_ptr<Machine> g_machine;
+bool g_openAttempted = false;
+thread_local DWORD g_lastError = 0;
+std::set<Object*> g_objects;
+std::map<HostFault, int> g_faults;
+
+std::string Trim(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r')) {
+    --end;
+  }
+  return text.substr(begin, end - begin);
+}
+
+bool IsAbsoluteWindowsPath(const std::string& path) {
+  return path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+         path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+// GetWindowsDirectoryA reports no trailing backslash but for a drive root.
+std::string WithoutTrailingBackslash(const std::string& path) {
+  std::string out(path);
+  while (out.size() > 3 && (out.back() == '\\' || out.back() == '/')) out.pop_back();
+  return out;
+}
+
+bool ParseSettings(const std::string& file, Settings* settings, std::string* error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return true;  // every setting has a default
+  std::string section;
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    const std::string text = Trim(line);
+    if (text.empty() || text[0] == ';') continue;
+    const std::string where = "machine.ini line " + std::to_string(number) + ": ";
+    if (text[0] == '[') {
+      if (text.back() != ']') {
+        *error = where + "unterminated section header";
+        return false;
+      }
+      section = Fold(Trim(text.substr(1, text.size() - 2)));
+      if (section != "MACHINE" && section != "IN USE" && section != "DENIED KEYS") {
+        *error = where + "unknown section [" + text.substr(1, text.size() - 2) + "]";
+        return false;
+      }
+      continue;
+    }
+    if (section == "MACHINE") {
+      const size_t equals = text.find('=');
+      if (equals == std::string::npos) {
+        *error = where + "expected name=value";
+        return false;
+      }
+      const std::string name = Fold(Trim(text.substr(0, equals)));
+      const std::string value = Trim(text.substr(equals + 1));
+      if (name == "PLATFORM") {
+        const std::string platform = Fold(value);
+        if (platform != "NT" && platform != "95") {
+          *error = where + "platform must be nt or 95";
+          return false;
+        }
+        settings->nt = platform == "NT";
+      } else if (name == "WINDOWS" || name == "SYSTEM" || name == "CURRENT") {
+        if (!IsAbsoluteWindowsPath(value)) {
+          *error = where + "expected a full path such as C:\\WINDOWS";
+          return false;
+        }
+        if (name == "WINDOWS") settings->windows = WithoutTrailingBackslash(value);
+        if (name == "SYSTEM") settings->system = WithoutTrailingBackslash(value);
+        if (name == "CURRENT") settings->current = value;
+      } else {
+        *error = where + "unknown setting " + Trim(text.substr(0, equals));
+        return false;
+      }
+    } else if (section == "IN USE") {
+      if (!IsAbsoluteWindowsPath(text)) {
+        *error = where + "expected a full path";
+        return false;
+      }
+      settings->inUse.push_back(text);
+    } else if (section == "DENIED KEYS") {
+      std::string key;
+      if (!NormaliseKeyName(text, &key)) {
+        *error = where + "expected a key under HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER";
+        return false;
+      }
+      settings->deniedKeys.push_back(key);
+    } else {
+      *error = where + "text outside a section";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Open(const char* directory, bool loadRegistryNow, std::string* error) {
+  if (directory == nullptr || directory[0] == '\0') {
+    *error = "no emulated machine: set PREUNINST_MACHINE to its directory";
+    return false;
+  }
+  struct stat info;
+  if (stat(directory, &info) != 0 || !S_ISDIR(info.st_mode)) {
+    *error = std::string("no emulated machine at ") + directory;
+    return false;
+  }
+  char absolute[PATH_MAX];
+  if (realpath(directory, absolute) == nullptr) {
+    *error = std::string("cannot reach the machine at ") + directory;
+    return false;
+  }
+  std::unique_ptr<Machine> machine(new Machine);
+  machine->directory = absolute;
+  if (!ParseSettings(JoinHost(machine->directory, "machine.ini"), &machine->settings, error)) {
+    return false;
+  }
+  // [in use] paths are compared in the same normal form the file calls use.
+  for (std::string& path : machine->settings.inUse) {
+    path = NormalisedWindowsPath(path, machine->settings.current);
+  }
+  if (loadRegistryNow) {
+    machine->registry.reset(new Registry);
+    if (!machine->registry->Load(JoinHost(machine->directory, "registry.reg"), error)) return false;
+  }
+  g_machine = std::move(machine);
+  return true;
+}
+
+}  // namespace
+
+Machine* CurrentMachine() {
+  if (!g_machine && !g_openAttempted) {
+    g_openAttempted = true;
+    std::string error;
+    Open(getenv("PREUNINST_MACHINE"), false, &error);
+  }
+  return g_machine.get();
+}
+
+Registry* CurrentRegistry() {
+  Machine* machine = CurrentMachine();
+  if (machine == nullptr) return nullptr;
+  if (!machine->registry) {
+    std::unique_ptr<Registry> registry(new Registry);
+    std::string error;
+    if (!registry->Load(JoinHost(machine->directory, "registry.reg"), &error)) return nullptr;
+    machine->registry = std::move(registry);
+  }
+  return machine->registry.get();
+}
+
+std::string SystemDirectory(const Settings& settings) {
+  if (!settings.system.empty()) return settings.system;
+  return WithoutTrailingBackslash(settings.windows) + (settings.nt ? "\\SYSTEM32" : "\\SYSTEM");
+}
+
+bool SaveRegistry(std::string* error) {
+  if (!g_machine || !g_machine->registry) return true;
+  return g_machine->registry->SaveIfChanged(error);
+}
+
+void RefreshRegistryFromDisk() {
+  if (g_machine && g_machine->registry) g_machine->registry->ReloadIfChangedOnDisk();
+}
+
+bool FaultFires(HostFault fault) {
+  auto found = g_faults.find(fault);
+  if (found == g_faults.end()) return false;
+  if (found->second > 0) {
+    --found->second;
+    return false;
+  }
+  g_faults.erase(found);
+  return true;
+}
+
+HANDLE AddObject(Object* object) {
+  g_objects.insert(object);
+  return object;
+}
+
+Object* LookUp(HANDLE handle, Object::Kind kind) {
+  Object* object = static_cast<Object*>(handle);
+  if (g_objects.count(object) == 0 || object->kind != kind) return nullptr;
+  return object;
+}
+
+bool RemoveObject(HANDLE handle) {
+  Object* object = static_cast<Object*>(handle);
+  if (g_objects.erase(object) == 0) return false;
+  delete object;
+  return true;
+}
+
+}  // namespace hostwin
+
+using namespace hostwin;
+
+extern "C" DWORD WINAPI GetLastError(void) { return g_lastError; }
+
+extern "C" void WINAPI SetLastError(DWORD code) { g_lastError = code; }
+
+bool HostOpenMachine(const char* directory, std::string* error) {
+  HostCloseMachine();
+  g_openAttempted = true;
+  if (directory == nullptr) directory = getenv("PREUNINST_MACHINE");
+  return Open(directory, true, error);
+}
+
+bool HostSaveMachine(std::string* error) { return SaveRegistry(error); }
+
+void HostCloseMachine() {
+  g_machine.reset();
+  g_openAttempted = false;
+  HostClearFaults();
+}
+
+std::string HostPathOf(const char* windowsPath) {
+  const Resolved resolved = ResolvePath(windowsPath);
+  if (resolved.error != 0 && !resolved.exists && resolved.parentHost.empty()) return "";
+  return resolved.host;
+}
+
+void HostDenyKey(const char* keyPath) {
+  Machine* machine = CurrentMachine();
+  std::string key;
+  if (machine != nullptr && NormaliseKeyName(keyPath, &key)) {
+    machine->settings.deniedKeys.push_back(key);
+  }
+}
+
+void HostMarkInUse(const char* windowsPath) {
+  Machine* machine = CurrentMachine();
+  if (machine != nullptr) {
+    machine->settings.inUse.push_back(NormalisedWindowsPath(windowsPath, machine->settings.current));
+  }
+}
+
+void HostFailCall(HostFault fault, int after) { g_faults[fault] = after; }
+
+void HostClearFaults() { g_faults.clear(); }

@@ -1,0 +1,337 @@
+// Windows paths on the emulated machine: drive letters map to drive_x/,
+// every component is found without regard to case, and names get the 8.3
+// aliases and wildcard matching Windows gives them.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "win32/internal.h"
+
+namespace hostwin {
+namespace {
+
+struct ParsedPath {
+  char drive = 'C';
+  std::vector<std::string> parts;
+};
+
+bool InvalidNameChar(char c) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' ||
+         c == '*';
+}
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+char UpperDrive(char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); }
+
+// Appends the components of text to parts the way Windows normalises a path:
+// empty components and "." vanish, ".." climbs (never above the root), and
+// trailing dots and blanks of a name are dropped.
+DWORD AddComponents(const std::string& text, std::vector<std::string>* parts) {
+  size_t begin = 0;
+  while (begin <= text.size()) {
+    size_t end = text.find('\\', begin);
+    if (end == std::string::npos) end = text.size();
+    std::string part = text.substr(begin, end - begin);
+    begin = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts->empty()) parts->pop_back();
+      continue;
+    }
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    if (part.empty()) continue;
+    for (char c : part) {
+      if (InvalidNameChar(c)) return ERROR_INVALID_NAME;
+    }
+    parts->push_back(part);
+  }
+  return 0;
+}
+
+DWORD ParseWindowsPath(const std::string& given, const std::string& current, ParsedPath* out) {
+  std::string path(given);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  if (path.empty()) return ERROR_PATH_NOT_FOUND;
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return ERROR_PATH_NOT_FOUND;  // UNC
+  ParsedPath base;
+  if (current.size() >= 2 && IsDriveLetter(current[0]) && current[1] == ':') {
+    base.drive = UpperDrive(current[0]);
+    AddComponents(current.substr(2), &base.parts);
+  }
+  std::string rest;
+  if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') {
+    out->drive = UpperDrive(path[0]);
+    rest = path.substr(2);
+    // C:NAME is relative to the current directory of that drive; the machine
+    // keeps one current directory, so other drives start at their root.
+    if ((rest.empty() || rest[0] != '\\') && out->drive == base.drive) out->parts = base.parts;
+  } else if (path[0] == '\\') {
+    out->drive = base.drive;
+    rest = path;
+  } else {
+    out->drive = base.drive;
+    out->parts = base.parts;
+    rest = path;
+  }
+  return AddComponents(rest, &out->parts);
+}
+
+std::string WindowsForm(const ParsedPath& parsed) {
+  std::string out(1, parsed.drive);
+  out += ":\\";
+  for (size_t i = 0; i < parsed.parts.size(); ++i) {
+    if (i != 0) out += "\\";
+    out += parsed.parts[i];
+  }
+  return out;
+}
+
+bool IsDirectory(const std::string& hostPath) {
+  struct stat info;
+  return stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool ShortNameChar(char c) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  if (byte <= 0x20 || byte >= 0x80) return false;
+  return std::string("\"*+,/:;<=>?[\\]|.").find(c) == std::string::npos;
+}
+
+}  // namespace
+
+std::string JoinHost(const std::string& directory, const std::string& name) {
+  if (!directory.empty() && directory.back() == '/') return directory + name;
+  return directory + "/" + name;
+}
+
+bool FindChild(const std::string& hostDirectory, const std::string& ansiName, std::string* hostName) {
+  const std::string exact = Utf8FromAnsi(ansiName);
+  struct stat info;
+  if (lstat(JoinHost(hostDirectory, exact).c_str(), &info) == 0) {
+    *hostName = exact;
+    return true;
+  }
+  DIR* directory = opendir(hostDirectory.c_str());
+  if (directory == nullptr) return false;
+  std::vector<std::string> hostNames;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    hostNames.push_back(name);
+    names.push_back(AnsiFromUtf8(name));
+  }
+  closedir(directory);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (EqualNoCase(names[i], ansiName)) {
+      *hostName = hostNames[i];
+      return true;
+    }
+  }
+  // A short alias names the same file as its long name.
+  if (ansiName.find('~') == std::string::npos) return false;
+  const std::vector<std::string> aliases = ShortNames(names);
+  for (size_t i = 0; i < aliases.size(); ++i) {
+    if (EqualNoCase(aliases[i], ansiName)) {
+      *hostName = hostNames[i];
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string NormalisedWindowsPath(const std::string& path, const std::string& current) {
+  ParsedPath parsed;
+  if (ParseWindowsPath(path, current, &parsed) != 0) return Fold(path);
+  return Fold(WindowsForm(parsed));
+}
+
+Resolved ResolvePath(const char* path) {
+  Resolved resolved;
+  Machine* machine = CurrentMachine();
+  if (machine == nullptr || path == nullptr) {
+    resolved.error = ERROR_PATH_NOT_FOUND;
+    return resolved;
+  }
+  ParsedPath parsed;
+  resolved.error = ParseWindowsPath(path, machine->settings.current, &parsed);
+  if (resolved.error != 0) return resolved;
+  resolved.windows = WindowsForm(parsed);
+  std::string directory =
+      JoinHost(machine->directory, std::string("drive_") + static_cast<char>(parsed.drive - 'A' + 'a'));
+  if (!IsDirectory(directory)) {
+    resolved.error = ERROR_PATH_NOT_FOUND;
+    return resolved;
+  }
+  if (parsed.parts.empty()) {
+    resolved.isDriveRoot = true;
+    resolved.exists = true;
+    resolved.host = directory;
+    resolved.parentHost = directory;
+    return resolved;
+  }
+  for (size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
+    std::string name;
+    if (!FindChild(directory, parsed.parts[i], &name) || !IsDirectory(JoinHost(directory, name))) {
+      resolved.error = ERROR_PATH_NOT_FOUND;
+      return resolved;
+    }
+    directory = JoinHost(directory, name);
+  }
+  resolved.parentHost = directory;
+  std::string name;
+  resolved.exists = FindChild(directory, parsed.parts.back(), &name);
+  resolved.host = JoinHost(directory, resolved.exists ? name : Utf8FromAnsi(parsed.parts.back()));
+  return resolved;
+}
+
+bool HostAttributes(const std::string& hostPath, DWORD* attributes) {
+  struct stat link;
+  if (lstat(hostPath.c_str(), &link) != 0) return false;
+  struct stat info = link;
+  DWORD bits = 0;
+  if (S_ISLNK(link.st_mode)) {
+    // Like a junction or symbolic link on Windows: the link is reported, with
+    // the reparse-point bit, as a directory when it leads to one.
+    bits |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (stat(hostPath.c_str(), &info) != 0) info = link;
+  }
+  const bool directory = S_ISDIR(info.st_mode);
+  if (directory) bits |= FILE_ATTRIBUTE_DIRECTORY;
+  // Hidden, system and archive live where Wine keeps them too.
+  char stored[64] = {};
+  const ssize_t length = lgetxattr(hostPath.c_str(), "user.DOSATTRIB", stored, sizeof(stored) - 1);
+  if (length > 0) {
+    const unsigned long dos = strtoul(stored, nullptr, 16);
+    bits |= static_cast<DWORD>(dos) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY);
+    if (directory) bits |= static_cast<DWORD>(dos) & FILE_ATTRIBUTE_READONLY;
+  } else if (!directory) {
+    bits |= FILE_ATTRIBUTE_ARCHIVE;  // what a new file gets on Windows
+  }
+  if (!directory && (info.st_mode & S_IWUSR) == 0) bits |= FILE_ATTRIBUTE_READONLY;
+  *attributes = bits != 0 ? bits : FILE_ATTRIBUTE_NORMAL;
+  return true;
+}
+
+bool IsShortName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  const size_t dot = name.find('.');
+  const std::string base = name.substr(0, dot);
+  const std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+  if (base.empty() || base.size() > 8 || extension.size() > 3) return false;
+  if (dot != std::string::npos && extension.empty()) return false;
+  for (char c : base) {
+    if (!ShortNameChar(c)) return false;
+  }
+  for (char c : extension) {
+    if (!ShortNameChar(c)) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> ShortNames(const std::vector<std::string>& names) {
+  std::set<std::string> taken;
+  for (const std::string& name : names) {
+    if (IsShortName(name)) taken.insert(Fold(name));
+  }
+  std::vector<size_t> order(names.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return Fold(names[a]) < Fold(names[b]); });
+  std::vector<std::string> result(names.size());
+  std::map<std::string, int> counters;
+  for (size_t index : order) {
+    const std::string& name = names[index];
+    if (name == "." || name == ".." || IsShortName(name)) {
+      result[index] = name;
+      continue;
+    }
+    const size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot != 0;
+    std::string base;
+    std::string extension;
+    for (size_t i = 0; i < (hasExtension ? dot : name.size()); ++i) {
+      const char c = name[i];
+      if (c == ' ' || c == '.') continue;
+      base.push_back(ShortNameChar(c) ? FoldChar(c) : '_');
+    }
+    if (hasExtension) {
+      for (size_t i = dot + 1; i < name.size() && extension.size() < 3; ++i) {
+        const char c = name[i];
+        if (c == ' ') continue;
+        extension.push_back(ShortNameChar(c) ? FoldChar(c) : '_');
+      }
+    }
+    if (base.empty()) base = "_";
+    std::string alias;
+    int& counter = counters[base.substr(0, 6) + "." + extension];
+    do {
+      const std::string number = "~" + std::to_string(++counter);
+      alias = base.substr(0, 8 - number.size()) + number;
+      if (!extension.empty()) alias += "." + extension;
+    } while (taken.count(alias) != 0);
+    taken.insert(alias);
+    result[index] = alias;
+  }
+  return result;
+}
+
+namespace {
+
+bool MatchFrom(const std::string& pattern, size_t p, const std::string& name, size_t n) {
+  while (p < pattern.size()) {
+    const char c = pattern[p];
+    if (c == '*') {
+      while (p < pattern.size() && pattern[p] == '*') ++p;
+      if (p == pattern.size()) return true;
+      for (size_t start = n; start <= name.size(); ++start) {
+        if (MatchFrom(pattern, p, name, start)) return true;
+      }
+      return false;
+    }
+    if (n >= name.size()) return false;
+    if (c != '?' && FoldChar(c) != FoldChar(name[n])) return false;
+    ++p;
+    ++n;
+  }
+  return n == name.size();
+}
+
+}  // namespace
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+  if (pattern == "*.*" || pattern == "*") return true;
+  // A pattern that ends in a dot asks for names without an extension.
+  if (!pattern.empty() && pattern.back() == '.') {
+    if (name.find('.') != std::string::npos && name != "." && name != "..") return false;
+    return MatchFrom(pattern.substr(0, pattern.size() - 1), 0, name, 0);
+  }
+  return MatchFrom(pattern, 0, name, 0);
+}
+
+bool IsHeldElsewhere(const Resolved& resolved) {
+  Machine* machine = CurrentMachine();
+  if (machine == nullptr || !resolved.exists) return false;
+  const std::string windows = Fold(resolved.windows);
+  for (const std::string& path : machine->settings.inUse) {
+    if (path == windows) return true;
+  }
+  const int fd = open(resolved.host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  return held;
+}
+
+}  // namespace hostwin

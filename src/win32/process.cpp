@@ -1,0 +1,354 @@
+// Programs and libraries: a started program is the host file its first token
+// maps to; a library is a shared object opened with dlopen.
+#include <dlfcn.h>
+#include <errno.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "win32/internal.h"
+
+extern char** environ;
+
+using namespace hostwin;
+
+namespace {
+
+struct ProcessObject : Object {
+  explicit ProcessObject(pid_t p) : Object(Kind::kProcess), pid(p) {}
+  pid_t pid;
+  bool ended = false;
+  DWORD exitCode = STILL_ACTIVE;
+};
+
+struct ThreadObject : Object {
+  ThreadObject() : Object(Kind::kThread) {}
+};
+
+struct ModuleObject : Object {
+  explicit ModuleObject(void* h) : Object(Kind::kModule), handle(h) {}
+  void* handle;
+};
+
+std::string g_commandLine;
+bool g_commandLineSet = false;
+std::string g_startupTitle;
+// The module handle of the program itself.
+char g_selfModule;
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+// The program token of a command line: quoted, or up to the first blank.
+std::string ProgramToken(const std::string& commandLine, size_t* end) {
+  size_t at = 0;
+  while (at < commandLine.size() && (commandLine[at] == ' ' || commandLine[at] == '\t')) ++at;
+  std::string token;
+  if (at < commandLine.size() && commandLine[at] == '"') {
+    const size_t close = commandLine.find('"', at + 1);
+    token = commandLine.substr(at + 1, close == std::string::npos ? std::string::npos : close - at - 1);
+    at = close == std::string::npos ? commandLine.size() : close + 1;
+  } else {
+    const size_t stop = commandLine.find_first_of(" \t", at);
+    token = commandLine.substr(at, stop == std::string::npos ? std::string::npos : stop - at);
+    at = stop == std::string::npos ? commandLine.size() : stop;
+  }
+  *end = at;
+  return token;
+}
+
+// Splits the arguments after the program token as the C runtime of Windows
+// does: 2n backslashes and a quote give n backslashes and toggle quoting,
+// 2n+1 give n and a literal quote, other backslashes stay as they are.
+std::vector<std::string> SplitArguments(const std::string& text) {
+  std::vector<std::string> arguments;
+  size_t at = 0;
+  for (;;) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+    if (at >= text.size()) break;
+    std::string argument;
+    bool quoted = false;
+    while (at < text.size() && (quoted || (text[at] != ' ' && text[at] != '\t'))) {
+      size_t backslashes = 0;
+      while (at < text.size() && text[at] == '\\') {
+        ++backslashes;
+        ++at;
+      }
+      if (at < text.size() && text[at] == '"') {
+        argument.append(backslashes / 2, '\\');
+        if (backslashes % 2 == 1) {
+          argument.push_back('"');
+        } else {
+          quoted = !quoted;
+        }
+        ++at;
+      } else {
+        argument.append(backslashes, '\\');
+        if (at < text.size() && (quoted || (text[at] != ' ' && text[at] != '\t'))) {
+          argument.push_back(text[at]);
+          ++at;
+        }
+      }
+    }
+    arguments.push_back(argument);
+  }
+  return arguments;
+}
+
+bool HasExtension(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/:");
+  const size_t dot = path.rfind('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+void SetOrDrop(std::vector<std::string>* environment, const std::string& name, const std::string* value) {
+  const std::string prefix = name + "=";
+  for (auto it = environment->begin(); it != environment->end();) {
+    if (it->compare(0, prefix.size(), prefix) == 0) {
+      it = environment->erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (value != nullptr) environment->push_back(prefix + *value);
+}
+
+void Reap(ProcessObject* process, bool block) {
+  if (process->ended) return;
+  int status = 0;
+  pid_t result;
+  do {
+    result = waitpid(process->pid, &status, block ? 0 : WNOHANG);
+  } while (result < 0 && errno == EINTR);
+  if (result != process->pid) return;
+  process->ended = true;
+  if (WIFEXITED(status)) {
+    process->exitCode = static_cast<DWORD>(WEXITSTATUS(status));
+  } else {
+    process->exitCode = 128 + static_cast<DWORD>(WTERMSIG(status));
+  }
+  // A program may have changed the registry through the same machine.
+  RefreshRegistryFromDisk();
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                                      LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID environment,
+                                      LPCSTR directory, LPSTARTUPINFOA startup,
+                                      LPPROCESS_INFORMATION info) {
+  if (application != nullptr || environment != nullptr || directory != nullptr) {
+    return Fail(ERROR_CALL_NOT_IMPLEMENTED);  // not used by the program
+  }
+  if (commandLine == nullptr || startup == nullptr || info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  Machine* machine = CurrentMachine();
+  if (machine == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
+  const std::string line(commandLine);
+  size_t tokenEnd = 0;
+  const std::string program = ProgramToken(line, &tokenEnd);
+  if (program.empty()) return Fail(ERROR_FILE_NOT_FOUND);
+  Resolved resolved = ResolvePath(program.c_str());
+  if (resolved.error == 0 && !resolved.exists && !HasExtension(program)) {
+    resolved = ResolvePath((program + ".EXE").c_str());
+  }
+  if (resolved.error != 0) return Fail(resolved.error);
+  if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  struct stat fileInfo;
+  if (stat(resolved.host.c_str(), &fileInfo) != 0 || S_ISDIR(fileInfo.st_mode)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+
+  std::string error;
+  if (!SaveRegistry(&error)) fprintf(stderr, "preuninst: %s\n", error.c_str());
+
+  std::vector<std::string> argumentText = SplitArguments(line.substr(tokenEnd));
+  argumentText.insert(argumentText.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& argument : argumentText) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+
+  std::vector<std::string> environmentText;
+  for (char** entry = environ; *entry != nullptr; ++entry) environmentText.push_back(*entry);
+  const std::string flags = std::to_string(startup->dwFlags);
+  const std::string show = std::to_string(startup->wShowWindow);
+  const std::string title = startup->lpTitle != nullptr ? startup->lpTitle : "";
+  SetOrDrop(&environmentText, "WIN32_CMDLINE", &line);
+  SetOrDrop(&environmentText, "WIN32_STARTUP_FLAGS", &flags);
+  SetOrDrop(&environmentText, "WIN32_SHOW_WINDOW", &show);
+  SetOrDrop(&environmentText, "WIN32_TITLE", startup->lpTitle != nullptr ? &title : nullptr);
+  SetOrDrop(&environmentText, "PREUNINST_MACHINE", &machine->directory);
+  std::vector<char*> envp;
+  for (std::string& entry : environmentText) envp.push_back(&entry[0]);
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const Resolved current = ResolvePath(".");
+  if (current.error == 0 && current.exists) {
+    posix_spawn_file_actions_addchdir_np(&actions, current.host.c_str());
+  }
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, resolved.host.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    // Not a program this machine can run.
+    return Fail(spawned == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED);
+  }
+  info->hProcess = AddObject(new ProcessObject(pid));
+  info->hThread = AddObject(new ThreadObject);
+  info->dwProcessId = static_cast<DWORD>(pid);
+  info->dwThreadId = static_cast<DWORD>(pid);
+  return TRUE;
+}
+
+extern "C" DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  ProcessObject* process = static_cast<ProcessObject*>(LookUp(object, Object::Kind::kProcess));
+  if (process == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  if (milliseconds == INFINITE) {
+    Reap(process, true);
+  } else {
+    for (DWORD waited = 0;; waited += 10) {
+      Reap(process, false);
+      if (process->ended || waited >= milliseconds) break;
+      usleep(10000);
+    }
+  }
+  return process->ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE object, LPDWORD exitCode) {
+  ProcessObject* process = static_cast<ProcessObject*>(LookUp(object, Object::Kind::kProcess));
+  if (process == nullptr || exitCode == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  Reap(process, false);
+  *exitCode = process->exitCode;
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
+  // Searches end with FindClose, libraries with FreeLibrary, keys with
+  // RegCloseKey; CloseHandle takes none of them.
+  if (LookUp(object, Object::Kind::kFile) == nullptr && LookUp(object, Object::Kind::kProcess) == nullptr &&
+      LookUp(object, Object::Kind::kThread) == nullptr) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  RemoveObject(object);
+  return TRUE;
+}
+
+extern "C" LPSTR WINAPI GetCommandLineA(void) {
+  if (!g_commandLineSet) {
+    g_commandLineSet = true;
+    const char* given = getenv("WIN32_CMDLINE");
+    if (given != nullptr) {
+      g_commandLine = given;
+    } else if (FILE* file = fopen("/proc/self/cmdline", "rb")) {
+      // Started by hand: the host arguments, joined with blanks.
+      int c;
+      while ((c = fgetc(file)) != EOF) g_commandLine.push_back(c == '\0' ? ' ' : static_cast<char>(c));
+      fclose(file);
+      while (!g_commandLine.empty() && g_commandLine.back() == ' ') g_commandLine.pop_back();
+    }
+  }
+  return &g_commandLine[0];
+}
+
+extern "C" void WINAPI GetStartupInfoA(LPSTARTUPINFOA startup) {
+  memset(startup, 0, sizeof(*startup));
+  startup->cb = sizeof(*startup);
+  if (const char* flags = getenv("WIN32_STARTUP_FLAGS")) startup->dwFlags = static_cast<DWORD>(strtoul(flags, nullptr, 10));
+  if (const char* show = getenv("WIN32_SHOW_WINDOW")) startup->wShowWindow = static_cast<WORD>(strtoul(show, nullptr, 10));
+  if (const char* title = getenv("WIN32_TITLE")) {
+    g_startupTitle = title;
+    startup->lpTitle = &g_startupTitle[0];
+  }
+}
+
+extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+  if (name == nullptr) return reinterpret_cast<HMODULE>(&g_selfModule);
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+extern "C" void WINAPI ExitProcess(UINT code) {
+  std::string error;
+  if (!SaveRegistry(&error)) fprintf(stderr, "preuninst: %s\n", error.c_str());
+  exit(static_cast<int>(code));
+}
+
+extern "C" BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+  if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  const int result = value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+  return result == 0 ? TRUE : Fail(ERROR_INVALID_PARAMETER);
+}
+
+extern "C" void WINAPI Sleep(DWORD milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+
+extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+  Machine* machine = CurrentMachine();
+  if (name == nullptr || name[0] == '\0' || machine == nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  std::string file(name);
+  // A name without an extension means a .DLL, as on Windows.
+  if (!HasExtension(file)) file += ".DLL";
+  std::vector<std::string> candidates;
+  if (file.find_first_of("\\/:") != std::string::npos) {
+    candidates.push_back(file);
+  } else {
+    candidates.push_back(SystemDirectory(machine->settings) + "\\" + file);
+    candidates.push_back(machine->settings.windows + "\\" + file);
+    candidates.push_back(file);
+  }
+  for (const std::string& candidate : candidates) {
+    const Resolved resolved = ResolvePath(candidate.c_str());
+    if (resolved.error != 0 || !resolved.exists) continue;
+    void* handle = dlopen(resolved.host.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      SetLastError(ERROR_BAD_EXE_FORMAT);
+      return nullptr;
+    }
+    return static_cast<HMODULE>(AddObject(new ModuleObject(handle)));
+  }
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+  ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
+  if (object == nullptr || name == nullptr) {
+    SetLastError(object == nullptr ? ERROR_INVALID_HANDLE : ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  void* symbol = dlsym(object->handle, name);
+  if (symbol == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  FARPROC procedure;
+  static_assert(sizeof(procedure) == sizeof(symbol), "function and data pointers differ");
+  memcpy(&procedure, &symbol, sizeof(procedure));
+  return procedure;
+}
+
+extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
+  ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
+  if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  dlclose(object->handle);
+  RemoveObject(module);
+  return TRUE;
+}
+
+void HostSetCommandLine(const char* commandLine) {
+  g_commandLine = commandLine != nullptr ? commandLine : "";
+  g_commandLineSet = true;
+}

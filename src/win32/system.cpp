@@ -1,0 +1,115 @@
+// Version, directories, message boxes, memory and the two string calls.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "win32/internal.h"
+
+using namespace hostwin;
+
+namespace {
+
+HostMessageBoxHandler g_boxHandler = nullptr;
+void* g_boxContext = nullptr;
+
+// What Windows returns for a directory: the length without the terminator
+// when it fits, else the size needed with it, and the buffer left alone.
+UINT CopyDirectory(const std::string& directory, LPSTR buffer, UINT size) {
+  const UINT length = static_cast<UINT>(directory.size());
+  if (buffer == nullptr || size <= length) return length + 1;
+  memcpy(buffer, directory.c_str(), length + 1);
+  return length;
+}
+
+// One line from the terminal, read byte by byte so that nothing meant for a
+// later box or a started program is taken.
+bool ReadAnswer(std::string* line) {
+  char c;
+  bool any = false;
+  while (read(STDIN_FILENO, &c, 1) == 1) {
+    any = true;
+    if (c == '\n') break;
+    line->push_back(c);
+  }
+  return any;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+  // Windows checks the size field and fails for any other value.
+  if (info == nullptr || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) &&
+                          info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA))) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  Machine* machine = CurrentMachine();
+  const bool nt = machine == nullptr || machine->settings.nt;
+  info->dwMajorVersion = 4;
+  info->dwMinorVersion = 0;
+  info->dwBuildNumber = nt ? 1381 : 0x040003B6;  // NT 4.0, Windows 95 (4.00.950)
+  info->dwPlatformId = nt ? VER_PLATFORM_WIN32_NT : VER_PLATFORM_WIN32_WINDOWS;
+  memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
+  return TRUE;
+}
+
+extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  Machine* machine = CurrentMachine();
+  if (machine == nullptr) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  return CopyDirectory(machine->settings.windows, buffer, size);
+}
+
+extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  Machine* machine = CurrentMachine();
+  if (machine == nullptr) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  return CopyDirectory(SystemDirectory(machine->settings), buffer, size);
+}
+
+extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+  const char* shownText = text != nullptr ? text : "";
+  const char* shownCaption = caption != nullptr ? caption : "Error";
+  const bool question = (type & 0xF) == MB_YESNO;
+  if (g_boxHandler != nullptr) return g_boxHandler(g_boxContext, shownText, shownCaption, type);
+  fprintf(stderr, "=== %s ===\n%s\n", Utf8FromAnsi(shownCaption).c_str(), Utf8FromAnsi(shownText).c_str());
+  if (!question) {
+    fprintf(stderr, "[OK]\n");
+    return IDOK;
+  }
+  fprintf(stderr, "(Ja/Nein) ");
+  fflush(stderr);
+  std::string answer;
+  ReadAnswer(&answer);
+  const bool yes = !answer.empty() && (answer[0] == 'j' || answer[0] == 'J' || answer[0] == 'y' || answer[0] == 'Y');
+  fprintf(stderr, "%s\n", yes ? "Ja" : "Nein");
+  return yes ? IDYES : IDNO;
+}
+
+extern "C" HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
+  void* memory = (flags & LMEM_ZEROINIT) ? calloc(bytes != 0 ? bytes : 1, 1) : malloc(bytes != 0 ? bytes : 1);
+  if (memory == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return memory;
+}
+
+extern "C" HLOCAL WINAPI LocalFree(HLOCAL memory) {
+  free(memory);
+  return nullptr;
+}
+
+extern "C" int WINAPI lstrlenA(LPCSTR text) { return text != nullptr ? static_cast<int>(strlen(text)) : 0; }
+
+extern "C" LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source) {
+  if (destination == nullptr || source == nullptr) return nullptr;
+  return strcat(destination, source);
+}
+
+void HostSetMessageBoxHandler(HostMessageBoxHandler handler, void* context) {
+  g_boxHandler = handler;
+  g_boxContext = context;
+}
