@@ -1,0 +1,188 @@
+#include "main/uninstall.h"
+
+#include "common/strings.h"
+#include "files/sweeps.h"
+#include "main/inuse.h"
+#include "main/process.h"
+#include "registry/cleanup.h"
+#include "registry/shared_dlls.h"
+#include "registry/values.h"
+#include "text/texts.h"
+
+namespace {
+
+// Every working string of one run. All of them start empty; the directories
+// and command lines stay empty when the program directory cannot be read.
+struct RunStrings {
+  char text[520];         // confirmation, then the directory value, then the restart notice
+  char interpreter[260];  // <Windows>\COMMAND.COM
+  char keyPath[256];
+  char programDir[460];  // P: short form of the value and a backslash
+  char productRoot[260];  // R
+  char userDir[460];      // U
+  char controlLibrary[460];
+  char unloadCommand[460];   // QBPMNLDR, Windows 95
+  char removeCommand[460];   // TAVCC, NT
+  char faxSetupCommand[460];  // FXPSET, both
+  char linkSetupCommand[460];  // LNKSETUP, NT
+  char exchangeLibrary[520];
+  char windowsDir[260];  // W
+  char languageModule[520];
+};
+
+void ClearDerivedStrings(RunStrings* run) {
+  run->programDir[0] = '\0';
+  run->userDir[0] = '\0';
+  run->controlLibrary[0] = '\0';
+  run->unloadCommand[0] = '\0';
+  run->removeCommand[0] = '\0';
+  run->faxSetupCommand[0] = '\0';
+  run->linkSetupCommand[0] = '\0';
+}
+
+// Fills P, U, the control library path and this platform's command lines from
+// the directory value in run->text. All or nothing: when the short form cannot
+// be had, or anything built from it does not fit, everything stays empty, so
+// that no remover is started from the root of the current drive.
+void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
+  const char* value = run->text;
+  char shortDir[460];
+  const DWORD length = GetShortPathNameA(value, shortDir, CountOf(shortDir));
+  if (length == 0 || length >= CountOf(shortDir)) return;
+
+  char* const p = run->programDir;
+  bool fits = StrCopy(p, CountOf(run->programDir), shortDir) &&
+              StrAppend(p, CountOf(run->programDir), "\\") &&
+              StrFormat(run->controlLibrary, CountOf(run->controlLibrary), "%sTAVMDM.OCX", p);
+  if (isNt) {
+    fits = fits &&
+           StrFormat(run->removeCommand, CountOf(run->removeCommand), "%sTAVCC.EXE /REMOVE", p) &&
+           StrFormat(run->faxSetupCommand, CountOf(run->faxSetupCommand), "%sFXPSET.EXE -r -d",
+                     p) &&
+           StrFormat(run->linkSetupCommand, CountOf(run->linkSetupCommand), "%sLNKSETUP.EXE -r",
+                     p);
+  } else {
+    fits = fits &&
+           StrFormat(run->unloadCommand, CountOf(run->unloadCommand), "%sQBPMNLDR.EXE /U", p);
+    // Without the Windows directory there is no interpreter to run FXPSET
+    // through; that one command is then left out.
+    if (fits && run->interpreter[0] != '\0') {
+      fits = StrFormat(run->faxSetupCommand, CountOf(run->faxSetupCommand), "%s /C %sFXPSET.EXE -r",
+                       run->interpreter, p);
+    }
+  }
+  // U comes from the long form: its parent directory and USER\.
+  fits = fits && StrCopy(run->userDir, CountOf(run->userDir), value);
+  if (fits) {
+    StripLastDirectory(run->userDir);
+    fits = StrAppend(run->userDir, CountOf(run->userDir), "USER\\");
+  }
+  if (!fits) ClearDerivedStrings(run);
+}
+
+// Loads a library, calls one export that takes no arguments, and lets it go.
+void CallLibraryExport(const char* path, const char* exportName) {
+  HMODULE library = LoadLibraryA(path);
+  if (library == nullptr) return;
+  FARPROC procedure = GetProcAddress(library, exportName);
+  if (procedure != nullptr) {
+    typedef LONG(WINAPI * NoArgumentExport)(void);
+    // Through void(*)(void), the one function type every other converts to
+    // without a warning.
+    reinterpret_cast<NoArgumentExport>(reinterpret_cast<void (*)(void)>(procedure))();
+  }
+  FreeLibrary(library);
+}
+
+void RunComponentRemovers(RunStrings* run, int isNt) {
+  char noTitle[] = "";
+  if (isNt) {
+    RunProgram(run->removeCommand, 0, noTitle);
+    RunProgram(run->faxSetupCommand, 1, noTitle);
+    RunProgram(run->linkSetupCommand, 1, noTitle);
+  } else {
+    RunProgram(run->unloadCommand, 0, noTitle);
+    RunProgram(run->faxSetupCommand, 0, noTitle);
+  }
+}
+
+// What is left after the main uninstaller succeeded.
+void RemoveLeftovers(RunStrings* run) {
+  // With no program directory, or a root too long for its buffer, every name
+  // of the file clean-up would be taken relative to the current directory.
+  if (run->programDir[0] != '\0' &&
+      StrCopy(run->productRoot, CountOf(run->productRoot), run->programDir)) {
+    StripLastDirectory(run->productRoot);
+    CleanProductFiles(run->productRoot, run->programDir, run->userDir);
+  }
+  CleanRegistry(run->keyPath);
+
+  const UINT length = GetWindowsDirectoryA(run->windowsDir, CountOf(run->windowsDir));
+  if (length != 0 && length < CountOf(run->windowsDir) &&
+      StrAppend(run->windowsDir, CountOf(run->windowsDir), "\\") &&
+      StrFormat(run->languageModule, CountOf(run->languageModule), "TAV%s.EXE", "GER")) {
+    DeleteSharedFiles(run->windowsDir, run->languageModule);
+    DeleteSharedFiles(run->windowsDir, "TAVUNINS.EXE");
+  }
+
+  StrCopy(run->text, CountOf(run->text), kRestartNotice);
+  MessageBoxA(nullptr, run->text, kCaption, MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace
+
+int IsWindowsNT(void) {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (!GetVersionExA(&version)) return 0;
+  return version.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
+}
+
+int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
+  (void)instance;
+  (void)showState;
+  RunStrings run = {};
+  const int isNt = IsWindowsNT();
+
+  StrCopy(run.text, CountOf(run.text), kConfirmationPrefix);
+  StrAppend(run.text, CountOf(run.text), kProductTitle);
+  if (MessageBoxA(nullptr, run.text, kCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) return 1;
+
+  // A Windows directory that does not fit leaves the interpreter empty rather
+  // than \COMMAND.COM on the current drive.
+  const UINT length = GetWindowsDirectoryA(run.interpreter, CountOf(run.interpreter));
+  if (length == 0 || length >= CountOf(run.interpreter) ||
+      !StrAppend(run.interpreter, CountOf(run.interpreter), "\\COMMAND.COM")) {
+    run.interpreter[0] = '\0';
+  }
+  ClearDerivedStrings(&run);
+
+  ProtectSharedRuntimes();
+
+  BuildDirectoriesKeyPath(run.keyPath, CountOf(run.keyPath));
+  DWORD type = REG_NONE;
+  DWORD size = CountOf(run.text);
+  if (RegReadValue(HKEY_LOCAL_MACHINE, run.keyPath, kDirectoryValueName, &type,
+                   reinterpret_cast<BYTE*>(run.text), &size) == 0 &&
+      type == REG_SZ) {
+    // A stored string need not end in a terminator; one that fills the whole
+    // buffer without one is too long to use.
+    bool terminated = size > 0 && run.text[size - 1] == '\0';
+    if (!terminated && size < CountOf(run.text)) {
+      run.text[size] = '\0';
+      terminated = true;
+    }
+    if (terminated) DeriveFromDirectoryValue(&run, isNt);
+  }
+
+  if (CheckAllComponentsFree(run.programDir)) {
+    CallLibraryExport(run.controlLibrary, "DllUnregisterServer");
+    RunComponentRemovers(&run, isNt);
+    StrFormat(run.exchangeLibrary, CountOf(run.exchangeLibrary), "%smxhook32.dll", run.programDir);
+    CallLibraryExport(run.exchangeLibrary, "RemoveMailHook");
+    if (RunProgram(commandLine, 1, "Uninstall")) RemoveLeftovers(&run);
+  }
+
+  UnprotectSharedRuntimes();
+  return 0;
+}
