@@ -1,0 +1,34 @@
+// Answers the program's message boxes in a test and keeps what they showed.
+#ifndef PREUNINST_TESTS_SUPPORT_BOXES_H
+#define PREUNINST_TESTS_SUPPORT_BOXES_H
+
+#include <string>
+#include <vector>
+
+struct ShownBox {
+  std::string caption;
+  std::string text;
+  unsigned type;
+};
+
+class ScriptedBoxes {
+ public:
+  // The answers in order (IDYES, IDNO, IDOK); when they run out, No or OK.
+  explicit ScriptedBoxes(std::vector<int> answers);
+  ~ScriptedBoxes();
+  ScriptedBoxes(const ScriptedBoxes&) = delete;
+  ScriptedBoxes& operator=(const ScriptedBoxes&) = delete;
+
+  std::vector<ShownBox> Shown() const;
+
+  // Used by the platform's hook.
+  int Answer(const std::string& caption, const std::string& text, unsigned type);
+  struct Watcher;
+
+ private:
+  std::vector<int> answers_;
+  std::vector<ShownBox> shown_;
+  Watcher* watcher_ = nullptr;
+};
+
+#endif

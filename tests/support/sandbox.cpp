@@ -1,0 +1,398 @@
+#include "support/sandbox.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#ifdef _WIN32
+#include <stdlib.h>
+#else
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "win32/hostapi.h"
+#endif
+
+const char kStandInLog[] = "C:\\TESTLOG\\CALLS.LOG";
+
+namespace {
+
+// The product's keys and the shared ones the program changes.
+const char* const kMachineKeys[] = {
+    "Software\\TAV Datentechnik",
+    "Software\\PreuninstTest",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UniModem",
+    "Enum\\Root\\ports",
+    "System\\CurrentControlSet\\Services\\Class\\Ports",
+    "System\\CurrentControlSet\\Services\\VxD",
+    "SOFTWARE\\Classes\\.trm",
+    "SOFTWARE\\Classes\\TAV-TRM",
+    "SOFTWARE\\Classes\\.ses",
+    "SOFTWARE\\Classes\\TAV-TERM",
+    "SOFTWARE\\Classes\\.sff",
+    "SOFTWARE\\Classes\\TAV-FAX",
+    "SOFTWARE\\Classes\\Interface\\{9B24D7E0-3C05-11CF-A61F-0000B3D5E6A1}",
+    "SOFTWARE\\Classes\\Interface\\{0F8E2C40-5A16-11CF-B3D2-4A7700E10000}",
+    "SOFTWARE\\Classes\\Interface\\{62E0F302-B7A4-11CF-9C4D-0000A47B21E5}",
+    "SOFTWARE\\Classes\\Interface\\{62E0F300-B7A4-11CF-9C4D-0000A47B21E5}",
+    "SOFTWARE\\Classes\\Interface\\{3C51A0B0-D942-11CE-8E27-0000A41F7C30}",
+    "SOFTWARE\\Classes\\Interface\\{3C51A0B1-D942-11CE-8E27-0000A41F7C30}",
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\TAVCC",
+};
+const char* const kUserKeys[] = {"Software\\TAV Datentechnik", "Software\\PreuninstTest",
+                                 "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
+
+#ifdef _WIN32
+// What the tests may have left on a real (throwaway) Windows: the product's
+// places and keys, and the shared files the program touches.
+const char* const kTestDirectories[] = {"C:\\APP", "C:\\TESTLOG", "C:\\OTHER", "C:\\SANDBOX"};
+const char* const kWindowsFiles[] = {"TAVGER.EXE", "TAVUNINS.EXE", "TAVFAXDV.INI", "WININIT.INI",
+                                     "COMMAND.COM"};
+const char* const kSystemFiles[] = {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL", "tavab32.dll",
+                                    "tavfab32.dll", "tavfax32.dll", "tavfxt32.dll", "tavmab32.dll",
+                                    "tavmbx32.dll", "tavnab32.dll", "tavnet32.dll", "tavxpt32.dll"};
+std::string StandInSource(const char* file) {
+  // Set by the Wine runner: the Windows directory that holds the fixtures.
+  char directory[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("STANDIN_DIR", directory, sizeof(directory));
+  return (length > 0 && length < sizeof(directory) ? std::string(directory) : std::string(".")) + "\\" + file;
+}
+
+void CopyStandIn(const char* file, const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  if (slash != std::string::npos) MakeDirectories(path.substr(0, slash));
+  ASSERT_TRUE(CopyFileA(StandInSource(file).c_str(), path.c_str(), FALSE)) << path;
+}
+#else
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);
+  return 0;
+}
+
+void CopyStandIn(const char* source, const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  if (slash != std::string::npos) MakeDirectories(path.substr(0, slash));
+  const std::string target = HostPathOf(path.c_str());
+  ASSERT_FALSE(target.empty()) << path;
+  std::ifstream in(source, std::ios::binary);
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  out.close();
+  ASSERT_TRUE(in && out) << source << " -> " << target;
+  chmod(target.c_str(), 0755);
+}
+#endif
+
+void PrepareCommonPlaces() {
+  MakeDirectories(WindowsDirectory());
+  MakeDirectories(SystemDirectory());
+  MakeDirectories("C:\\TESTLOG");
+  SetEnvironmentVariableA("STANDIN_LOG", kStandInLog);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+void SandboxTest::SetUp() {
+  for (const char* directory : kTestDirectories) RemoveTree(directory);
+  for (const char* file : kWindowsFiles) {
+    const std::string path = WindowsDirectory() + "\\" + file;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+  }
+  for (const char* file : kSystemFiles) {
+    const std::string path = SystemDirectory() + "\\" + file;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+  }
+  for (const char* key : kMachineKeys) DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+  for (const char* key : kUserKeys) DeleteKeyTree(HKEY_CURRENT_USER, key);
+  HKEY session;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_WRITE,
+                    &session) == ERROR_SUCCESS) {
+    RegDeleteValueA(session, "PendingFileRenameOperations");
+    RegCloseKey(session);
+  }
+  PrepareCommonPlaces();
+}
+
+void SandboxTest::TearDown() {}
+#else
+void SandboxTest::SetUp() { ReopenMachine(""); }
+
+void SandboxTest::ReopenMachine(const std::string& settings) {
+  HostCloseMachine();
+  if (machineDirectory_.empty()) {
+    const char* temporary = getenv("TMPDIR");
+    std::string pattern = std::string(temporary != nullptr ? temporary : "/tmp") + "/preuninst-test-XXXXXX";
+    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+    machineDirectory_ = pattern;
+    ASSERT_EQ(mkdir((machineDirectory_ + "/drive_c").c_str(), 0755), 0);
+  }
+  std::ofstream((machineDirectory_ + "/machine.ini").c_str(), std::ios::trunc) << "[machine]\n" << settings << "\n";
+  std::string error;
+  ASSERT_TRUE(HostOpenMachine(machineDirectory_.c_str(), &error)) << error;
+  PrepareCommonPlaces();
+}
+
+void SandboxTest::TearDown() {
+  HostCloseMachine();
+  if (!machineDirectory_.empty()) nftw(machineDirectory_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+#endif
+
+std::string WindowsDirectory() {
+  char directory[MAX_PATH] = "";
+  const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+  EXPECT_TRUE(length > 0 && length < MAX_PATH);
+  return directory;
+}
+
+std::string SystemDirectory() {
+  char directory[MAX_PATH] = "";
+  const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+  EXPECT_TRUE(length > 0 && length < MAX_PATH);
+  return directory;
+}
+
+void MakeDirectories(const std::string& path) {
+  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
+    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+  }
+  CreateDirectoryA(path.c_str(), nullptr);
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << path << " error " << GetLastError();
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+  EXPECT_EQ(written, bytes.size());
+  CloseHandle(file);
+}
+
+bool ReadBytes(const std::string& path, std::string* bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bytes->clear();
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes->append(chunk, got);
+  CloseHandle(file);
+  return true;
+}
+
+bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+
+void RemoveTree(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
+    return;
+  }
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
+        RemoveTree(path + "\\" + found.cFileName);
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+void InstallStandIn(const std::string& path) {
+#ifdef _WIN32
+  CopyStandIn("standin.exe", path);
+#else
+  CopyStandIn(STANDIN_PROGRAM, path);
+#endif
+}
+
+void InstallStandInLibrary(const std::string& path) {
+#ifdef _WIN32
+  CopyStandIn("standinlib.dll", path);
+#else
+  CopyStandIn(STANDIN_LIBRARY, path);
+#endif
+}
+
+void InstallBareLibrary(const std::string& path) {
+#ifdef _WIN32
+  CopyStandIn("standinbare.dll", path);
+#else
+  CopyStandIn(STANDIN_BARE_LIBRARY, path);
+#endif
+}
+
+std::vector<std::string> StandInLog() {
+  std::string text;
+  std::vector<std::string> lines;
+  if (!ReadBytes(kStandInLog, &text)) return lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+void SetValue(HKEY root, const std::string& key, const char* name, DWORD type, const std::string& data) {
+  HKEY handle;
+  ASSERT_EQ(RegCreateKeyA(root, key.c_str(), &handle), ERROR_SUCCESS) << key;
+  EXPECT_EQ(RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                           static_cast<DWORD>(data.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(handle);
+}
+
+void SetString(HKEY root, const std::string& key, const char* name, const std::string& text) {
+  SetValue(root, key, name, REG_SZ, text + std::string(1, '\0'));
+}
+
+void SetDword(HKEY root, const std::string& key, const char* name, DWORD number) {
+  SetValue(root, key, name, REG_DWORD, Dword(number));
+}
+
+void CreateKey(HKEY root, const std::string& key) {
+  HKEY handle;
+  ASSERT_EQ(RegCreateKeyA(root, key.c_str(), &handle), ERROR_SUCCESS) << key;
+  RegCloseKey(handle);
+}
+
+bool KeyExists(HKEY root, const std::string& key) {
+  HKEY handle;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+bool GetValue(HKEY root, const std::string& key, const char* name, DWORD* type, std::string* data) {
+  HKEY handle;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  LONG status = RegQueryValueExA(handle, name, nullptr, type, nullptr, &size);
+  if (status == ERROR_SUCCESS) {
+    data->assign(size, '\0');
+    status = RegQueryValueExA(handle, name, nullptr, type, reinterpret_cast<BYTE*>(&(*data)[0]), &size);
+    data->resize(size);
+  }
+  RegCloseKey(handle);
+  return status == ERROR_SUCCESS;
+}
+
+void DeleteKeyTree(HKEY root, const std::string& key) {
+  HKEY handle;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | DELETE, &handle) != ERROR_SUCCESS) return;
+  char name[256];
+  DWORD length = sizeof(name);
+  while (RegEnumKeyExA(handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+    const std::string child = key + "\\" + name;
+    DeleteKeyTree(root, child);
+    length = sizeof(name);
+    if (KeyExists(root, child)) break;  // cannot go; leave the rest
+  }
+  RegCloseKey(handle);
+  RegDeleteKeyA(root, key.c_str());
+}
+
+namespace {
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
+  }
+  return out;
+}
+
+void DumpFiles(const std::string& path, std::string* out) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  std::string data;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) ReadBytes(path, &data);
+  *out += "file " + path + " attributes=" + std::to_string(attributes) + " data=" + Hex(data) + "\n";
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
+      DumpFiles(path + "\\" + found.cFileName, out);
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+void DumpKey(HKEY root, const std::string& key, std::string* out) {
+  HKEY handle;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return;
+  *out += "key " + key + "\n";
+  std::vector<std::string> values;
+  char name[512];
+  BYTE data[4096];
+  DWORD nameLength = sizeof(name);
+  DWORD dataLength = sizeof(data);
+  DWORD type = 0;
+  for (DWORD index = 0;
+       RegEnumValueA(handle, index, name, &nameLength, nullptr, &type, data, &dataLength) == ERROR_SUCCESS;
+       ++index, nameLength = sizeof(name), dataLength = sizeof(data)) {
+    values.push_back("value " + key + " \"" + name + "\" type=" + std::to_string(type) + " data=" +
+                     Hex(std::string(reinterpret_cast<char*>(data), dataLength)) + "\n");
+  }
+  RegCloseKey(handle);
+  std::sort(values.begin(), values.end());  // Windows keeps no order worth comparing
+  for (const std::string& value : values) *out += value;
+  for (const std::string& name : SubkeyNames(root, key)) DumpKey(root, key + "\\" + name, out);
+}
+
+}  // namespace
+
+std::vector<std::string> SubkeyNames(HKEY root, const std::string& key) {
+  std::vector<std::string> names;
+  HKEY handle;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return names;
+  char name[512];
+  DWORD length = sizeof(name);
+  for (DWORD index = 0; RegEnumKeyExA(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+       ++index, length = sizeof(name)) {
+    names.push_back(name);
+  }
+  RegCloseKey(handle);
+  return names;
+}
+
+std::string MachineSnapshot() {
+  std::string out;
+  for (const char* directory : {"C:\\APP", "C:\\OTHER"}) DumpFiles(directory, &out);
+  for (const char* file : {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL"}) DumpFiles(SystemDirectory() + "\\" + file, &out);
+  for (const char* file : {"TAVGER.EXE", "TAVUNINS.EXE", "TAVFAXDV.INI", "WININIT.INI"}) {
+    DumpFiles(WindowsDirectory() + "\\" + file, &out);
+  }
+  for (const char* key : kMachineKeys) DumpKey(HKEY_LOCAL_MACHINE, key, &out);
+  for (const char* key : kUserKeys) DumpKey(HKEY_CURRENT_USER, key, &out);
+  return out;
+}
+
+std::string Dword(DWORD number) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
+  return bytes;
+}

@@ -1,0 +1,210 @@
+// The emulated machine itself: how it reads and writes its files, and the
+// powers only it has. Host only.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "support/sandbox.h"
+#include "win32/hostapi.h"
+
+namespace {
+
+std::string ReadHostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteHostFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+class Machine : public SandboxTest {
+ protected:
+  std::string RegistryFile() const { return machineDirectory_ + "/registry.reg"; }
+  bool Save() {
+    std::string error;
+    const bool saved = HostSaveMachine(&error);
+    EXPECT_TRUE(saved) << error;
+    return saved;
+  }
+};
+
+TEST_F(Machine, ReadsRegistryAsRegeditImports) {
+  WriteHostFile(RegistryFile(),
+                "REGEDIT4\r\n\r\n"
+                "; a comment\r\n"
+                "[HKEY_LOCAL_MACHINE\\Software\\A\\B]\r\n"
+                "\"Text\"=\"C:\\\\APP \\\"x\\\" f\xFCr\"\r\n"
+                "@=\"default\"\r\n"
+                "\"Count\"=dword:0000000a\r\n"
+                "\"Bytes\"=hex:01,02,\\\r\n"
+                "  03\r\n"
+                "\"Multi\"=hex(7):41,00,00\r\n"
+                "\n"
+                "[HKEY_CURRENT_USER\\Software\\A]\n"
+                "[hkey_local_machine\\SOFTWARE\\a\\b]\n"
+                "\"Late\"=\"merged\"\n"
+                "\"count\"=dword:0000000b\n");
+  ReopenMachine("");
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "software\\a\\b", "TEXT", &type, &data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(data, std::string("C:\\APP \"x\" f\xFCr") + '\0');
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "", &type, &data));
+  EXPECT_EQ(data, std::string("default") + '\0');
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "Count", &type, &data));
+  EXPECT_EQ(data, Dword(11));  // the later section wins, names without regard to case
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "Bytes", &type, &data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(data, std::string("\x01\x02\x03", 3));
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "Multi", &type, &data));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "Late", &type, &data));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\A"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\A"));  // parents are created
+}
+
+TEST_F(Machine, WritesRegistryBackOnlyWhenChangedAndEveryKeyInItsOwnSection) {
+  WriteHostFile(RegistryFile(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Keep]\n\"v\"=\"1\"\n");
+  ReopenMachine("");
+  struct stat before;
+  ASSERT_EQ(stat(RegistryFile().c_str(), &before), 0);
+  DWORD type;
+  std::string data;
+  GetValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "v", &type, &data);
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadHostFile(RegistryFile()), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Keep]\n\"v\"=\"1\"\n");
+
+  CreateKey(HKEY_CURRENT_USER, "Software\\Empty\\Deeper");
+  SetValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "odd", REG_SZ, "no terminator");
+  SetValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "wide", REG_DWORD, std::string("\x01\x02", 2));
+  ASSERT_TRUE(Save());
+  EXPECT_EQ(ReadHostFile(RegistryFile()),
+            "REGEDIT4\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Keep]\r\n"
+            "\"v\"=\"1\"\r\n"
+            "\"odd\"=hex(1):6e,6f,20,74,65,72,6d,69,6e,61,74,6f,72\r\n"
+            "\"wide\"=hex(4):01,02\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software]\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Empty]\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\Empty\\Deeper]\r\n\r\n");
+  EXPECT_FALSE(PathExists(machineDirectory_ + "/registry.reg.new"));
+
+  // What was written reads back the same.
+  ReopenMachine("");
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "odd", &type, &data));
+  EXPECT_EQ(data, "no terminator");
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Empty\\Deeper"));
+}
+
+TEST_F(Machine, UnusableMachinesAreRefusedWithAReason) {
+  struct {
+    const char* file;
+    const char* text;
+  } const cases[] = {
+      {"registry.reg", "REGEDIT5\n"},
+      {"registry.reg", "REGEDIT4\n\"v\"=\"outside a key\"\n"},
+      {"registry.reg", "REGEDIT4\n[HKEY_USERS\\x]\n"},
+      {"registry.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"v\"=hex:0g\n"},
+      {"machine.ini", "[machine]\nplatform=98\n"},
+      {"machine.ini", "[machine]\nwindows=WINDOWS\n"},
+      {"machine.ini", "[machien]\n"},
+      {"machine.ini", "[denied keys]\nHKEY_CLASSES_ROOT\\x\n"},
+  };
+  for (const auto& each : cases) {
+    const std::string path = machineDirectory_ + "/" + each.file;
+    const std::string saved = ReadHostFile(path);
+    WriteHostFile(path, each.text);
+    std::string error;
+    EXPECT_FALSE(HostOpenMachine(machineDirectory_.c_str(), &error)) << each.text;
+    EXPECT_NE(error.find(each.file), std::string::npos) << error;
+    WriteHostFile(path, saved);
+  }
+  std::string error;
+  EXPECT_FALSE(HostOpenMachine((machineDirectory_ + "/missing").c_str(), &error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST_F(Machine, SettingsAndFaultLists) {
+  WriteHostFile(RegistryFile(),
+                "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Locked]\n\"v\"=\"1\"\n"
+                "[HKEY_LOCAL_MACHINE\\Software\\Locked\\Child]\n");
+  ReopenMachine(
+      "; comment\r\n"
+      "windows=D:\\WIN\\\r\n"
+      "current=C:\\APP\r\n"
+      "[in use]\r\n"
+      "c:\\app\\system\\\\hubcore.dll\r\n"
+      "[denied keys]\r\n"
+      "HKLM\\software\\LOCKED\r\n");
+  EXPECT_EQ(WindowsDirectory(), "D:\\WIN");
+  EXPECT_EQ(SystemDirectory(), "D:\\WIN\\SYSTEM32");
+
+  MakeDirectories("C:\\APP\\SYSTEM");
+  WriteBytes("C:\\APP\\SYSTEM\\HUBCORE.DLL", "core");
+  SetLastError(0);
+  EXPECT_EQ(CreateFileA("SYSTEM\\HUBCORE.DLL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);  // relative to the current directory C:\APP
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(DeleteFileA("C:\\APP\\SYSTEM\\HUBCORE.DLL"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+  HKEY key;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Locked", 0, KEY_WRITE, &key), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Locked", 0, DELETE, &key), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Locked", 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Locked", &key), ERROR_SUCCESS);
+  const BYTE one = 1;
+  EXPECT_EQ(RegSetValueExA(key, "w", 0, REG_BINARY, &one, 1), ERROR_ACCESS_DENIED);
+  RegCloseKey(key);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Locked"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Locked\\New", &key), ERROR_ACCESS_DENIED);
+  // Its subkeys are not denied.
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Locked\\Child"), ERROR_SUCCESS);
+}
+
+TEST_F(Machine, ReadOnlyIsKeptByTheLayerEvenForRoot) {
+  MakeDirectories("C:\\APP");
+  WriteBytes("C:\\APP\\RO.DLL", "x");
+  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\RO.DLL", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  struct stat info;
+  ASSERT_EQ(stat(HostPathOf("C:\\APP\\RO.DLL").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & S_IWUSR, 0u);
+  EXPECT_EQ(Attributes("C:\\APP\\RO.DLL"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_FALSE(DeleteFileA("C:\\APP\\RO.DLL"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(CreateFileA("C:\\APP\\RO.DLL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+}
+
+TEST_F(Machine, AnotherProcessesLockMakesAFileInUse) {
+  MakeDirectories("C:\\APP");
+  WriteBytes("C:\\APP\\HELD.DLL", "x");
+  HANDLE held = CreateFileA("C:\\APP\\HELD.DLL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const pid_t child = fork();
+  if (child == 0) {
+    // A second program: every open without sharing is refused while held.
+    const bool refused = CreateFileA("C:\\APP\\HELD.DLL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) ==
+                         INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+    _exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  CloseHandle(held);
+  EXPECT_TRUE(DeleteFileA("C:\\APP\\HELD.DLL"));
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "registry/values.h"
+#include "support/sandbox.h"
+
+#ifndef _WIN32
+#include <fstream>
+
+#include "win32/hostapi.h"
+#endif
+
+namespace {
+
+const char kScratch[] = "Software\\PreuninstTest";
+
+class RegistryValues : public SandboxTest {};
+
+TEST_F(RegistryValues, ReadOfAMissingKeyClearsTypeAndFirstByteButNotSize) {
+  BYTE data[8];
+  memset(data, 'x', sizeof(data));
+  DWORD type = 99;
+  DWORD size = sizeof(data);
+  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Missing", "v", &type, data, &size), 1);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_NONE));
+  EXPECT_EQ(data[0], 0);
+  EXPECT_EQ(data[1], 'x');  // only the first byte is touched
+  EXPECT_EQ(size, sizeof(data));
+}
+
+TEST_F(RegistryValues, FailedQueryDropsTheSize) {
+  SetString(HKEY_CURRENT_USER, kScratch, "long", "0123456789");
+  BYTE data[8];
+  DWORD type = 0;
+  DWORD size = sizeof(data);
+  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "missing", &type, data, &size), 1);
+  EXPECT_EQ(size, 0u);
+  size = sizeof(data);
+  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "long", &type, data, &size), 1);
+  EXPECT_EQ(size, 0u);  // not the 11 bytes the system reported
+  EXPECT_EQ(data[0], 0);
+}
+
+TEST_F(RegistryValues, ReadsStringsAndDwords) {
+  SetDword(HKEY_CURRENT_USER, kScratch, "count", 0x01020304);
+  SetString(HKEY_CURRENT_USER, kScratch, "path", "C:\\APP");
+  DWORD count = 0;
+  DWORD type = 0;
+  DWORD size = sizeof(count);
+  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "count", &type, reinterpret_cast<BYTE*>(&count), &size), 0);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(count, 0x01020304u);
+  char text[16];
+  size = sizeof(text);
+  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "PATH", &type, reinterpret_cast<BYTE*>(text), &size), 0);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, 7u);
+  EXPECT_STREQ(text, "C:\\APP");
+}
+
+TEST_F(RegistryValues, WriteCreatesTheKeyPath) {
+  const BYTE data[] = {1, 2, 3};
+  EXPECT_EQ(RegWriteValue(HKEY_LOCAL_MACHINE, "Software\\PreuninstTest\\A\\B", "bin", REG_BINARY, data, 3), 0);
+  DWORD type = 0;
+  std::string stored;
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\PreuninstTest\\A\\B", "bin", &type, &stored));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(stored, std::string("\x01\x02\x03", 3));
+}
+
+TEST_F(RegistryValues, RemoveValue) {
+  SetString(HKEY_CURRENT_USER, kScratch, "a", "1");
+  SetString(HKEY_CURRENT_USER, kScratch, "b", "2");
+  EXPECT_EQ(RegRemoveValue(HKEY_CURRENT_USER, kScratch, "a"), 0);
+  EXPECT_EQ(RegRemoveValue(HKEY_CURRENT_USER, kScratch, "a"), 1);
+  EXPECT_EQ(RegRemoveValue(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Missing", "b"), 1);
+  DWORD type = 0;
+  std::string data;
+  EXPECT_FALSE(GetValue(HKEY_CURRENT_USER, kScratch, "a", &type, &data));
+  EXPECT_TRUE(GetValue(HKEY_CURRENT_USER, kScratch, "b", &type, &data));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Missing"));
+}
+
+TEST_F(RegistryValues, DeleteTreeThreeLevelsDeep) {
+  for (const char* key : {"T\\A\\A1\\A11", "T\\A\\A1\\A12", "T\\A\\A2", "T\\B", "T\\C\\C1\\C11\\C111"}) {
+    SetString(HKEY_CURRENT_USER, std::string(kScratch) + "\\" + key, "v", "x");
+  }
+  EXPECT_EQ(RegDeleteKeyTree(HKEY_CURRENT_USER, "Software\\PreuninstTest\\T"), 0);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\PreuninstTest\\T"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kScratch));
+}
+
+TEST_F(RegistryValues, DeleteTreeRefusesEmptyPathsAndReportsMissingKeys) {
+  SetString(HKEY_CURRENT_USER, kScratch, "v", "x");
+  EXPECT_EQ(RegDeleteKeyTree(HKEY_CURRENT_USER, ""), ERROR_BADKEY);
+  EXPECT_EQ(RegDeleteKeyTree(HKEY_CURRENT_USER, nullptr), ERROR_BADKEY);
+  EXPECT_EQ(RegDeleteKeyTree(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Missing"), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kScratch));
+}
+
+#ifndef _WIN32
+// Host only: Windows has no call that makes one key refuse deletion.
+TEST_F(RegistryValues, DeniedSubkeyStopsTheTreeAndKeepsItsAncestors) {
+  const std::string top = std::string(kScratch) + "\\T";
+  for (const char* key : {"\\A\\A1", "\\B\\B1", "\\B\\B2", "\\C"}) SetString(HKEY_CURRENT_USER, top + key, "v", "x");
+  HostDenyKey(("HKEY_CURRENT_USER\\" + top + "\\B\\B2").c_str());
+  EXPECT_EQ(RegDeleteKeyTree(HKEY_CURRENT_USER, top.c_str()), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, top + "\\A"));     // deleted before the failure
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, top + "\\B\\B1"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\B\\B2"));  // refused
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\B"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\C"));      // never reached
+}
+
+// Host only: Windows itself keeps key names to 255 characters, which fit the
+// buffer; a machine's registry.reg may hold a longer one.
+TEST_F(RegistryValues, SubkeyNameTooLongForTheBufferStopsTheTree) {
+  const std::string longName(300, 'L');
+  std::ofstream(machineDirectory_ + "/registry.reg", std::ios::trunc)
+      << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\PreuninstTest\\T\\A]\n\n"
+      << "[HKEY_CURRENT_USER\\Software\\PreuninstTest\\T\\" << longName << "]\n";
+  ReopenMachine("");
+  EXPECT_EQ(RegDeleteKeyTree(HKEY_CURRENT_USER, "Software\\PreuninstTest\\T"), ERROR_MORE_DATA);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\PreuninstTest\\T\\A"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\PreuninstTest\\T"));
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,130 @@
+// Win32 behaviour the program relies on. These run against the host layer and
+// against real Win32 alike, so that the two cannot drift apart unnoticed.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "support/sandbox.h"
+
+namespace {
+
+class Win32 : public SandboxTest {};
+
+TEST_F(Win32, VersionNeedsTheRightSizeField) {
+  OSVERSIONINFOA version;
+  memset(&version, 0, sizeof(version));
+  version.dwOSVersionInfoSize = sizeof(version) - 1;
+  SetLastError(0xDEADBEEF);
+  EXPECT_FALSE(GetVersionExA(&version));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  version.dwOSVersionInfoSize = sizeof(version);
+  ASSERT_TRUE(GetVersionExA(&version));
+  EXPECT_TRUE(version.dwPlatformId == VER_PLATFORM_WIN32_NT || version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
+}
+
+TEST_F(Win32, DirectoriesReportTheSizeTheyNeed) {
+  const std::string windows = WindowsDirectory();
+  for (auto query : {&GetWindowsDirectoryA, &GetSystemDirectoryA}) {
+    char buffer[MAX_PATH];
+    const UINT length = query(buffer, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(strlen(buffer), length);
+    EXPECT_NE(buffer[length - 1], '\\');
+    memset(buffer, '#', sizeof(buffer));
+    EXPECT_EQ(query(buffer, length), length + 1);  // no room for the terminator
+    EXPECT_EQ(buffer[0], '#');
+    EXPECT_EQ(query(buffer, length + 1), length);
+  }
+  EXPECT_EQ(SystemDirectory().compare(0, windows.size() + 1, windows + "\\"), 0);
+}
+
+TEST_F(Win32, ShortPathsKeepTheirShape) {
+  MakeDirectories("C:\\APP\\SYSTEM");
+  char out[MAX_PATH];
+  struct {
+    const char* path;
+    const char* shortPath;
+  } const cases[] = {
+      {"C:\\APP\\SYSTEM", "C:\\APP\\SYSTEM"},
+      {"C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEM\\"},
+      {"C:\\APP\\\\SYSTEM\\\\", "C:\\APP\\\\SYSTEM\\\\"},
+      {"C:\\app\\system", "C:\\APP\\SYSTEM"},  // the names as stored
+  };
+  for (const auto& each : cases) {
+    memset(out, '#', sizeof(out));
+    const DWORD length = GetShortPathNameA(each.path, out, MAX_PATH);
+    EXPECT_EQ(length, strlen(each.shortPath)) << each.path;
+    EXPECT_STREQ(out, each.shortPath) << each.path;
+  }
+  memset(out, '#', sizeof(out));
+  EXPECT_EQ(GetShortPathNameA("C:\\APP\\SYSTEM", out, 5), 14u);
+  EXPECT_EQ(out[0], '#');
+  EXPECT_EQ(GetShortPathNameA("C:\\APP\\MISSING", out, MAX_PATH), 0u);
+  EXPECT_EQ(GetShortPathNameA("C:\\MISSING\\SYSTEM", out, MAX_PATH), 0u);
+  EXPECT_EQ(GetShortPathNameA("", out, MAX_PATH), 0u);
+}
+
+TEST_F(Win32, LongNamesGetAnAliasThatLeadsToTheSameFile) {
+  MakeDirectories("C:\\APP\\Communication Suite");
+  WriteBytes("C:\\APP\\Communication Suite\\Program.dll", "x");
+  char out[MAX_PATH];
+  const DWORD length = GetShortPathNameA("C:\\APP\\Communication Suite\\Program.dll", out, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  const std::string alias = out;
+  EXPECT_EQ(alias.compare(0, 7, "C:\\APP\\"), 0);
+  const std::string directory = alias.substr(7, alias.find('\\', 7) - 7);
+  EXPECT_LE(directory.size(), 8u);
+  EXPECT_NE(directory.find('~'), std::string::npos);
+  EXPECT_EQ(directory.find(' '), std::string::npos);
+  EXPECT_EQ(alias.substr(alias.size() - 12), "\\Program.dll");  // already short
+  std::string data;
+  EXPECT_TRUE(ReadBytes(alias, &data));
+  EXPECT_EQ(data, "x");
+}
+
+TEST_F(Win32, NamesAreFoundWithoutRegardToCase) {
+  MakeDirectories("C:\\APP\\Mixed");
+  WriteBytes("C:\\APP\\Mixed\\File.Txt", "x");
+  EXPECT_TRUE(PathExists("c:\\app\\MIXED\\FILE.TXT"));
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("C:\\APP\\MIXED\\file.txt", &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(found.cFileName, "File.Txt");
+  FindClose(search);
+}
+
+TEST_F(Win32, RegistryFollowsNtRules) {
+  CreateKey(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Parent\\Child");
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Parent"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "software\\preuninsttest\\parent\\CHILD"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Parent"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Parent"), ERROR_FILE_NOT_FOUND);
+
+  SetString(HKEY_CURRENT_USER, "Software\\PreuninstTest", "v", "hello");
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\PreuninstTest", 0, KEY_READ, &key), ERROR_SUCCESS);
+  BYTE data[4];
+  memset(data, '#', sizeof(data));
+  DWORD type = 0;
+  DWORD size = sizeof(data);
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, &type, data, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 6u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  const BYTE one = 1;
+  EXPECT_EQ(RegSetValueExA(key, "w", 0, REG_BINARY, &one, 1), ERROR_ACCESS_DENIED);  // opened for reading
+  RegCloseKey(key);
+}
+
+TEST_F(Win32, LibrariesAndExports) {
+  InstallStandInLibrary("C:\\APP\\LIB.DLL");
+  EXPECT_EQ(LoadLibraryA("C:\\APP\\MISSING.DLL"), nullptr);
+  HMODULE library = LoadLibraryA("C:\\APP\\LIB.DLL");
+  ASSERT_NE(library, nullptr);
+  EXPECT_NE(GetProcAddress(library, "RemoveMailHook"), nullptr);
+  EXPECT_EQ(GetProcAddress(library, "NoSuchExport"), nullptr);
+  EXPECT_TRUE(FreeLibrary(library));
+}
+
+}  // namespace
