@@ -1,0 +1,196 @@
+"""Reading an emulated machine (or a Wine prefix) as plain data: its files with
+their attributes, and its registry, so that scripts can compare states."""
+
+import hashlib
+import os
+import re
+import stat
+
+ROOTS = {"HKEY_LOCAL_MACHINE": "HKEY_LOCAL_MACHINE", "HKLM": "HKEY_LOCAL_MACHINE",
+         "HKEY_CURRENT_USER": "HKEY_CURRENT_USER", "HKCU": "HKEY_CURRENT_USER"}
+SHORT_ROOTS = {"HKEY_LOCAL_MACHINE": "HKLM", "HKEY_CURRENT_USER": "HKCU"}
+
+READONLY, HIDDEN, SYSTEM, DIRECTORY, ARCHIVE, REPARSE = 0x1, 0x2, 0x4, 0x10, 0x20, 0x400
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
+
+
+def fold(text):
+    """Upper case as Windows compares names (ASCII and Latin-1 letters)."""
+    return text.upper()
+
+
+def normalise_key(path):
+    """'HKLM\\Software\\X' -> 'HKEY_LOCAL_MACHINE\\Software\\X' (case kept)."""
+    parts = [p for p in path.split("\\") if p]
+    root = ROOTS.get(parts[0].upper())
+    if root is None:
+        raise ValueError("unknown registry root in " + path)
+    return "\\".join([root] + parts[1:])
+
+
+class Registry:
+    """Keys by folded full path; each holds its display path and its values
+    (folded name -> (name, type, bytes))."""
+
+    def __init__(self):
+        self.keys = {}
+
+    def ensure(self, path):
+        path = normalise_key(path)
+        parts = path.split("\\")
+        for i in range(1, len(parts) + 1):
+            sub = "\\".join(parts[:i])
+            self.keys.setdefault(fold(sub), {"path": sub, "values": {}})
+        return self.keys[fold(path)]
+
+    def delete_tree(self, path):
+        prefix = fold(normalise_key(path))
+        for key in [k for k in self.keys if k == prefix or k.startswith(prefix + "\\")]:
+            del self.keys[key]
+
+    def key(self, path):
+        return self.keys.get(fold(normalise_key(path)))
+
+    def value(self, path, name):
+        key = self.key(path)
+        if key is None:
+            return None
+        found = key["values"].get(fold(name))
+        return None if found is None else (found[1], found[2])
+
+
+def _unquote(text, pos):
+    """Reads a REGEDIT4 quoted string starting at text[pos] == '"'."""
+    out = []
+    i = pos + 1
+    while i < len(text) and text[i] != '"':
+        if text[i] == "\\" and i + 1 < len(text) and text[i + 1] in '\\"':
+            i += 1
+        out.append(text[i])
+        i += 1
+    if i >= len(text):
+        raise ValueError("unterminated string: " + text)
+    return "".join(out), i + 1
+
+
+def parse_data(data):
+    if data.startswith('"'):
+        text, _ = _unquote(data, 0)
+        return REG_SZ, text.encode("cp1252", "replace") + b"\0"
+    low = data.lower()
+    if low.startswith("dword:"):
+        return REG_DWORD, int(data[6:], 16).to_bytes(4, "little")
+    match = re.match(r"hex(?:\(([0-9a-fA-F]+)\))?:(.*)$", data, re.S)
+    if match:
+        kind = int(match.group(1), 16) if match.group(1) else REG_BINARY
+        body = re.sub(r"[\s\\]", "", match.group(2))
+        return kind, bytes(int(b, 16) for b in body.split(",") if b)
+    raise ValueError("unreadable value data: " + data)
+
+
+def parse_regedit4(raw):
+    """A REGEDIT4 file (Windows-1252 bytes) as a Registry, read as regedit
+    imports it."""
+    text = raw.decode("cp1252", "replace").replace("\r\n", "\n")
+    registry = Registry()
+    lines = text.split("\n")
+    current = None
+    i = 0
+    while i < len(lines):
+        line = lines[i].strip()
+        i += 1
+        if not line or line.startswith(";") or line == "REGEDIT4":
+            continue
+        if line.startswith("["):
+            name = line[1:line.rindex("]")]
+            if name.startswith("-"):
+                registry.delete_tree(name[1:])
+                current = None
+            else:
+                current = registry.ensure(name)
+            continue
+        while line.endswith("\\") and i < len(lines):
+            line = line[:-1] + lines[i].strip()
+            i += 1
+        if line.startswith("@"):
+            name, pos = "", 1
+        else:
+            name, pos = _unquote(line, 0)
+        data = line[pos:].lstrip()[1:].strip()
+        if current is None:
+            raise ValueError("value outside a key: " + line)
+        if data == "-":
+            current["values"].pop(fold(name), None)
+            continue
+        kind, value = parse_data(data)
+        current["values"][fold(name)] = (name, kind, value)
+    return registry
+
+
+def format_value(kind, data):
+    if kind in (REG_SZ, REG_EXPAND_SZ) and data.endswith(b"\0") and b"\0" not in data[:-1]:
+        return '"%s"' % data[:-1].decode("cp1252", "replace")
+    if kind == REG_DWORD and len(data) == 4:
+        return "dword %d" % int.from_bytes(data, "little")
+    if kind == REG_MULTI_SZ:
+        return "multi " + repr([s.decode("cp1252", "replace") for s in data.split(b"\0") if s])
+    return "hex(%d) %s" % (kind, data.hex(","))
+
+
+def short_key(path):
+    root, _, rest = path.partition("\\")
+    return SHORT_ROOTS.get(root, root) + ("\\" + rest if rest else "")
+
+
+# ---- files ----
+
+def attributes_of(path):
+    """The attributes Windows (or Wine) would report for a host file."""
+    info = os.lstat(path)
+    bits = 0
+    target = info
+    if stat.S_ISLNK(info.st_mode):
+        bits |= REPARSE
+        try:
+            target = os.stat(path)
+        except OSError:
+            pass
+    is_dir = stat.S_ISDIR(target.st_mode)
+    if is_dir:
+        bits |= DIRECTORY
+    try:
+        stored = int(os.getxattr(path, "user.DOSATTRIB", follow_symlinks=False).split(b"\0")[0], 16)
+        bits |= stored & (HIDDEN | SYSTEM | ARCHIVE)
+    except (OSError, ValueError):
+        if not is_dir:
+            bits |= ARCHIVE
+    if not is_dir and not (target.st_mode & stat.S_IWUSR):
+        bits |= READONLY
+    return bits
+
+
+def describe_attributes(bits):
+    names = [n for b, n in ((READONLY, "read-only"), (HIDDEN, "hidden"), (SYSTEM, "system"),
+                            (REPARSE, "link")) if bits & b]
+    return ", ".join(names) if names else "normal"
+
+
+def snapshot_drive(drive_dir, letter="C"):
+    """Every file and directory below a drive directory, by folded Windows
+    path: display path, whether a directory, attributes, content digest."""
+    found = {}
+    for top, dirs, files in os.walk(drive_dir):
+        for name in sorted(dirs) + sorted(files):
+            host = os.path.join(top, name)
+            rel = os.path.relpath(host, drive_dir).replace("/", "\\")
+            windows = "%s:\\%s" % (letter, rel)
+            bits = attributes_of(host)
+            digest = None
+            if not bits & DIRECTORY:
+                with open(host, "rb") as f:
+                    digest = hashlib.sha1(f.read()).hexdigest()
+            found[fold(windows)] = {"path": windows, "dir": bool(bits & DIRECTORY), "attributes": bits,
+                                    "digest": digest}
+        # Never follow a link out of the drive.
+        dirs[:] = [d for d in dirs if not os.path.islink(os.path.join(top, d))]
+    return found
