@@ -1,0 +1,167 @@
+"""A throwaway Wine environment for the Windows suites: an X server (Xvfb), a
+fresh 64-bit prefix made once per run, and cheap copies of it for each
+scenario. Wine runs as an unprivileged user, because root passes every file
+permission check and read-only files would not be read-only."""
+
+import os
+import pwd
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+UNPRIVILEGED = "nobody"
+
+
+def find_program(*candidates):
+    for candidate in candidates:
+        path = shutil.which(candidate) or (candidate if os.path.isabs(candidate) and os.access(candidate, os.X_OK) else None)
+        if path:
+            return path
+    return None
+
+
+class Wine:
+    def __init__(self, keep=False):
+        self.keep = keep
+        self.wine = find_program("wine64", "/usr/lib/wine/wine64")
+        self.server = find_program("wineserver", "/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver")
+        self.xvfb = find_program("Xvfb")
+        missing = [name for name, path in (("wine64", self.wine), ("wineserver", self.server), ("Xvfb", self.xvfb))
+                   if not path]
+        if missing:
+            raise SystemExit("the Wine suites need %s (Debian: apt-get install wine64 xvfb)" % ", ".join(missing))
+        self.root = tempfile.mkdtemp(prefix="preuninst-wine-")
+        os.chmod(self.root, 0o755)
+        self.as_root = os.geteuid() == 0
+        if self.as_root:
+            entry = pwd.getpwnam(UNPRIVILEGED)
+            self.uid, self.gid = entry.pw_uid, entry.pw_gid
+            os.chown(self.root, self.uid, self.gid)
+        self.display = None
+        self.xserver = None
+        self.template = os.path.join(self.root, "template")
+
+    # ---- lifetime ----
+
+    def __enter__(self):
+        self._start_x()
+        self._make_template()
+        return self
+
+    def __exit__(self, *exc):
+        if self.xserver:
+            self.xserver.terminate()
+            self.xserver.wait()
+        if self.keep:
+            print("kept the Wine environment in %s" % self.root)
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    def _start_x(self):
+        for number in range(90, 200):
+            if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+                continue
+            self.xserver = subprocess.Popen([self.xvfb, ":%d" % number, "-nolisten", "tcp", "-screen", "0",
+                                             "1024x768x16"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for _ in range(100):
+                if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                    self.display = ":%d" % number
+                    return
+                if self.xserver.poll() is not None:
+                    break
+                time.sleep(0.05)
+            self.xserver.kill()
+            self.xserver.wait()
+        raise SystemExit("could not start Xvfb")
+
+    def _make_template(self):
+        started = time.time()
+        result = self.run(self.template, [self.wine, "wineboot", "-i"], timeout=300)
+        if result.returncode != 0 or not os.path.exists(os.path.join(self.template, "system.reg")):
+            raise SystemExit("wineboot failed:\n" + result.stdout)
+        # Windows inside a virtual desktop: without a window manager Wine waits
+        # two seconds for every box to be taken off the screen.
+        settings = os.path.join(self.root, "desktop.reg")
+        with open(settings, "w") as f:
+            f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n\"Desktop\"=\"Default\"\n\n"
+                    "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n\"Default\"=\"1024x768\"\n")
+        self.give(settings)
+        self.run(self.template, [self.wine, "regedit", "/S", self.windows_path(settings)])
+        self.run(self.template, [self.server, "-w"], timeout=120)
+        print("   Wine prefix made in %.0f s" % (time.time() - started))
+
+    # ---- running ----
+
+    def environment(self, prefix, extra=None):
+        env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "HOME": self.root, "WINEPREFIX": prefix,
+               "WINEDEBUG": "-all", "DISPLAY": self.display, "LANG": "C.UTF-8",
+               # No downloads of Mono or Gecko into a throwaway prefix.
+               "WINEDLLOVERRIDES": "mscoree,mshtml=", "XDG_CACHE_HOME": os.path.join(self.root, "cache")}
+        env.update(extra or {})
+        return env
+
+    def run(self, prefix, command, extra_env=None, timeout=600):
+        if self.as_root:
+            command = ["setpriv", "--reuid=%d" % self.uid, "--regid=%d" % self.gid, "--clear-groups"] + command
+        return subprocess.run(command, env=self.environment(prefix, extra_env), stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, universal_newlines=True, errors="replace", timeout=timeout)
+
+    def give(self, path):
+        """Hands a file or tree made by this script to the unprivileged user."""
+        if not self.as_root:
+            return
+        os.lchown(path, self.uid, self.gid)
+        for top, dirs, files in os.walk(path):
+            for name in dirs + files:
+                os.lchown(os.path.join(top, name), self.uid, self.gid)
+
+    def new_prefix(self, name, drive_t):
+        """A copy of the fresh prefix: files hard-linked, the registry copied,
+        drive T: mapped to drive_t."""
+        prefix = os.path.join(self.root, name, "prefix")
+        os.makedirs(os.path.dirname(prefix))
+        subprocess.run(["cp", "-al", self.template, prefix], check=True)
+        for hive in ("system.reg", "user.reg", "userdef.reg"):
+            os.unlink(os.path.join(prefix, hive))
+            shutil.copy2(os.path.join(self.template, hive), os.path.join(prefix, hive))
+        os.makedirs(drive_t, exist_ok=True)
+        os.symlink(drive_t, os.path.join(prefix, "dosdevices", "t:"))
+        self.give(os.path.dirname(prefix))
+        return prefix
+
+    def windows_path(self, host_path):
+        """The path Wine gives a host file through drive Z:."""
+        return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+    def stage(self, files):
+        """Copies build outputs where the unprivileged user can read them."""
+        staged = os.path.join(self.root, "bin")
+        os.makedirs(staged, exist_ok=True)
+        for path in files:
+            shutil.copy(path, staged)
+        self.give(staged)
+        return staged
+
+    def finish(self, prefix):
+        """Waits until the prefix's server has ended and written its registry."""
+        self.run(prefix, [self.server, "-w"], timeout=120)
+
+
+def run_unit_suite(build_dir, keep=False):
+    """The unit suite, built for win64, in a fresh prefix."""
+    tests = os.path.join(build_dir, "tests")
+    with Wine(keep) as wine:
+        staged = wine.stage([os.path.join(tests, name) for name in
+                             ("unit_tests.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
+        prefix = wine.template
+        result = wine.run(prefix, [wine.wine, os.path.join(staged, "unit_tests.exe")],
+                          extra_env={"STANDIN_DIR": wine.windows_path(staged)}, timeout=900)
+        wine.finish(prefix)
+        sys.stdout.write(result.stdout)
+        return result.returncode
+
+
+if __name__ == "__main__":
+    sys.exit(run_unit_suite(sys.argv[1], keep="--keep" in sys.argv))
