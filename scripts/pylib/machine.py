@@ -194,3 +194,75 @@ def snapshot_drive(drive_dir, letter="C"):
         # Never follow a link out of the drive.
         dirs[:] = [d for d in dirs if not os.path.islink(os.path.join(top, d))]
     return found
+
+
+# ---- Wine's own registry files ----
+
+_ESCAPES = {"0": "\0", "n": "\n", "r": "\r", "t": "\t", "a": "\a", "b": "\b", "f": "\f", "v": "\v", "e": "\x1b"}
+
+
+def _wine_unescape(text, pos, stop):
+    """Reads an escaped Wine string from text[pos] up to the unescaped stop
+    character; returns (string, index after stop)."""
+    out = []
+    i = pos
+    while i < len(text) and text[i] != stop:
+        if text[i] == "\\" and i + 1 < len(text):
+            i += 1
+            c = text[i]
+            if c == "x":
+                digits = ""
+                while len(digits) < 4 and i + 1 < len(text) and text[i + 1] in "0123456789abcdefABCDEF":
+                    i += 1
+                    digits += text[i]
+                out.append(chr(int(digits, 16)) if digits else "x")
+            else:
+                out.append(_ESCAPES.get(c, c))
+        else:
+            out.append(text[i])
+        i += 1
+    return "".join(out), i + 1
+
+
+def _ansi(text):
+    return text.encode("cp1252", "replace")
+
+
+def parse_wine_hive(raw, root, registry=None):
+    """One of Wine's registry files (system.reg for HKEY_LOCAL_MACHINE,
+    user.reg for HKEY_CURRENT_USER), with strings turned into the ANSI bytes
+    a program reading them with the A functions would get."""
+    registry = registry or Registry()
+    lines = raw.decode("utf-8", "replace").split("\n")
+    current = None
+    i = 0
+    while i < len(lines):
+        line = lines[i].rstrip("\r")
+        i += 1
+        if line.startswith("["):
+            name, _ = _wine_unescape(line, 1, "]")
+            current = registry.ensure(root + "\\" + name)
+            continue
+        if current is None or not line or line[0] not in '"@':
+            continue
+        while line.endswith("\\") and i < len(lines):
+            line = line[:-1] + lines[i].strip()
+            i += 1
+        if line.startswith("@"):
+            name, pos = "", 1
+        else:
+            name, pos = _wine_unescape(line, 1, '"')
+        data = line[pos + 1:]
+        if data.startswith('"'):
+            text, _ = _wine_unescape(data, 1, '"')
+            kind, value = REG_SZ, _ansi(text) + b"\0"
+        elif data.startswith("str("):
+            kind = int(data[4:data.index(")")], 16)
+            text, _ = _wine_unescape(data, data.index('"') + 1, '"')
+            value = _ansi(text) + b"\0"
+        else:
+            kind, value = parse_data(data)
+            if kind in (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) and len(value) % 2 == 0:
+                value = _ansi(value.decode("utf-16-le", "replace"))
+        current["values"][fold(name)] = (_ansi(name).decode("cp1252"), kind, value)
+    return registry

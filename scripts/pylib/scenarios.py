@@ -1,0 +1,504 @@
+"""Whole-program scenarios, one description for both targets: the host build
+on the emulated machine, and the win64 build under Wine.
+
+A scenario file (tests/scenarios/*.scn) has sections:
+
+  [scenario]   title, platform (nt or 95), targets (host, wine or both),
+               command (the main uninstaller's command line), answers (yes or
+               no for each Yes/No box, in order), include (another file whose
+               sections come first)
+  [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text,
+               or @standin, @library, @bare-library for a stand-in
+  [directories] PATH, one a line: empty directories
+  [registry]   REGEDIT4 lines
+  [hold]       PATH, one a line: held open without sharing by another program
+  [expect], [expect host], [expect wine]
+               exit: N | box: CAPTION | TEXT | yesno or ok | boxes: none
+               call: one line of the stand-ins' log | calls: none
+               file: PATH | no file: PATH | attributes: PATH | LIST
+               key: KEY | no key: KEY | value: KEY | NAME | DATA
+               no value: KEY | NAME | value contains: KEY | NAME | TEXT
+               unchanged: yes
+
+%WINDOWS% and %SYSTEM% stand for the Windows and system directory of the
+target. Every scenario also gets a canary file and key outside the product's
+places, which must survive.
+"""
+
+import argparse
+import concurrent.futures
+import difflib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import machine  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCENARIOS = os.path.join(ROOT, "tests", "scenarios")
+LOG = "T:\\CALLS.LOG"
+CANARY_FILE = ("C:\\OTHER\\KEEP.TXT", "another program's file")
+CANARY_KEY = "HKEY_LOCAL_MACHINE\\Software\\Other Vendor\\Other Program"
+
+
+class Scenario:
+    def __init__(self, path):
+        self.path = path
+        self.name = os.path.splitext(os.path.basename(path))[0]
+        self.settings = {"platform": "nt", "targets": "host wine", "answers": "", "command": ""}
+        self.files = []
+        self.directories = []
+        self.registry = []
+        self.holds = []
+        self.expect = []  # (target or None, kind, arguments)
+        self._read(path)
+        if not self.settings.get("title"):
+            raise ValueError("%s: no title" % path)
+
+    def _read(self, path):
+        section = None
+        with open(path, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        for number, raw in enumerate(lines, 1):
+            line = raw.rstrip()
+            where = "%s:%d" % (os.path.basename(path), number)
+            if section != "registry" and (not line.strip() or line.lstrip().startswith("#")):
+                continue
+            if line.startswith("[") and line.endswith("]") and not line.startswith("[HKEY") \
+                    and not line.startswith("[-HKEY"):
+                section = line[1:-1].strip()
+                continue
+            if section == "scenario":
+                name, _, value = line.partition(":")
+                name, value = name.strip(), value.strip()
+                if name == "include":
+                    self._read(os.path.join(os.path.dirname(path), value))
+                else:
+                    self.settings[name] = value
+            elif section == "files":
+                target, _, rest = line.partition("=")
+                content, _, attributes = rest.partition(" | ")
+                if not rest and " | " in target:
+                    target, _, attributes = target.partition(" | ")
+                self.files.append((target.strip(), content.strip() if rest else "x",
+                                   [a.strip() for a in attributes.split(",") if a.strip()]))
+            elif section == "directories":
+                self.directories.append(line.strip())
+            elif section == "registry":
+                self.registry.append(line)
+            elif section == "hold":
+                self.holds.append(line.strip())
+            elif section in ("expect", "expect host", "expect wine"):
+                kind, _, arguments = line.partition(":")
+                target = section.split()[1] if " " in section else None
+                self.expect.append((target, kind.strip(), [a.strip() for a in arguments.split(" | ")]))
+            else:
+                raise ValueError("%s: text outside a known section" % where)
+
+    def answers(self):
+        return [a.strip() for a in self.settings["answers"].split(",") if a.strip()]
+
+
+# ---- building the machine ----
+
+def expand(text, places, doubled=False):
+    for name, value in places.items():
+        text = text.replace("%" + name + "%", value.replace("\\", "\\\\") if doubled else value)
+    return text
+
+
+def registry_text(scenario, places, extra=""):
+    lines = ["REGEDIT4", ""]
+    for line in scenario.registry:
+        stripped = line.strip()
+        lines.append(expand(line, places, doubled=not stripped.startswith("[")))
+    lines += ["", "[%s]" % CANARY_KEY, '"Path"="C:\\\\OTHER"', "", extra]
+    return "\r\n".join(lines).encode("cp1252")
+
+
+def find_or_make(drive_dir, windows_path, make_last):
+    """The host path of a Windows path below a drive directory, matching
+    existing names without regard to case and creating missing directories."""
+    parts = [p for p in windows_path.split(":\\", 1)[1].split("\\") if p]
+    current = drive_dir
+    for index, part in enumerate(parts):
+        last = index == len(parts) - 1
+        match = None
+        if os.path.isdir(current):
+            match = next((n for n in os.listdir(current) if n.upper() == part.upper()), None)
+        current = os.path.join(current, match or part)
+        if match is None and (not last or make_last):
+            os.makedirs(current, exist_ok=True)
+    return current
+
+
+def lookup(drive_dir, windows_path):
+    """The host path of an existing Windows path, or None."""
+    parts = [p for p in windows_path.split(":\\", 1)[1].split("\\") if p]
+    current = drive_dir
+    for part in parts:
+        if not os.path.isdir(current):
+            return None
+        match = next((n for n in os.listdir(current) if n.upper() == part.upper()), None)
+        if match is None:
+            return None
+        current = os.path.join(current, match)
+    return current
+
+
+def write_files(scenario, drive_dir, places, fixtures):
+    for directory in scenario.directories:
+        find_or_make(drive_dir, expand(directory, places), True)
+    for path, content, attributes in scenario.files + [(CANARY_FILE[0], CANARY_FILE[1], [])]:
+        host = find_or_make(drive_dir, expand(path, places), False)
+        if content.startswith("@"):
+            shutil.copy(fixtures[content[1:]], host)
+            os.chmod(host, 0o755)
+        else:
+            with open(host, "wb") as f:
+                f.write(expand(content, places).encode("cp1252"))
+        bits = 0
+        for attribute in attributes:
+            bits |= {"hidden": machine.HIDDEN, "system": machine.SYSTEM, "readonly": 0}[attribute]
+        if bits:
+            os.setxattr(host, "user.DOSATTRIB", b"0x%x" % bits)
+        if "readonly" in attributes:
+            os.chmod(host, os.stat(host).st_mode & ~0o222)
+
+
+# ---- what a run left ----
+
+class Outcome:
+    def __init__(self):
+        self.exit = None
+        self.boxes = []
+        self.calls = []
+        self.registry = None
+        self.drive = None
+        self.unchanged = None  # list of differences when asked for
+        self.output = ""
+        self.cleanup = lambda: None
+
+
+def parse_boxes(text):
+    boxes, lines = [], text.splitlines()
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        i += 1
+        if not (line.startswith("=== ") and line.endswith(" ===")):
+            continue
+        caption, body = line[4:-4], []
+        while i < len(lines) and not (lines[i].startswith("(Ja/Nein)") or lines[i] == "[OK]"):
+            body.append(lines[i])
+            i += 1
+        kind = "yesno" if i < len(lines) and lines[i].startswith("(Ja/Nein)") else "ok"
+        i += 1
+        boxes.append((caption, "\n".join(body), kind))
+    return boxes
+
+
+def parse_calls(host_log):
+    if not os.path.exists(host_log):
+        return []
+    calls = []
+    with open(host_log, "rb") as f:
+        for line in f.read().decode("cp1252").splitlines():
+            if line.startswith("started "):
+                command, _, how = line[len("started "):].partition("\t")
+                flags, _, rest = how.partition(" title=")
+                state = "hidden" if flags == "flags=1 show=0" else "shown" if flags == "flags=0" else flags
+                calls.append("run %s (%s%s)" % (command, state, ", " + rest if rest else ""))
+            elif line.startswith("loaded "):
+                calls.append("load " + line[7:])
+            elif line.startswith("released "):
+                calls.append("release " + line[9:])
+            elif line.startswith("called "):
+                calls.append("call " + line[7:])
+            else:
+                calls.append(line)
+    return calls
+
+
+def compare_drives(before, after, ignore=()):
+    differences = []
+    for key in sorted(set(before) | set(after)):
+        if any(key.startswith(prefix) for prefix in ignore):
+            continue
+        if key not in after:
+            differences.append("removed " + before[key]["path"])
+        elif key not in before:
+            differences.append("added " + after[key]["path"])
+        elif before[key] != after[key]:
+            differences.append("changed " + after[key]["path"])
+    return differences
+
+
+# ---- the two targets ----
+
+class HostTarget:
+    name = "host"
+
+    def __init__(self, build, work):
+        self.build = os.path.join(build, "host")
+        self.work = work
+        tests = os.path.join(self.build, "tests")
+        self.fixtures = {"standin": os.path.join(tests, "standin"), "library": os.path.join(tests, "libstandinlib.so"),
+                         "bare-library": os.path.join(tests, "libstandinbare.so")}
+
+    def places(self, scenario):
+        nt = scenario.settings["platform"] == "nt"
+        return {"WINDOWS": "C:\\WINDOWS", "SYSTEM": "C:\\WINDOWS\\SYSTEM32" if nt else "C:\\WINDOWS\\SYSTEM"}
+
+    def run(self, scenario):
+        places = self.places(scenario)
+        directory = os.path.join(self.work, "host-" + scenario.name)
+        drive_c, drive_t = os.path.join(directory, "drive_c"), os.path.join(directory, "drive_t")
+        os.makedirs(drive_c)
+        os.makedirs(drive_t)
+        with open(os.path.join(directory, "machine.ini"), "w") as f:
+            f.write("[machine]\nplatform=%s\nwindows=%s\nsystem=%s\ncurrent=C:\\\n" %
+                    (scenario.settings["platform"], places["WINDOWS"], places["SYSTEM"]))
+        find_or_make(drive_c, places["SYSTEM"], True)
+        write_files(scenario, drive_c, places, self.fixtures)
+        registry_file = os.path.join(directory, "registry.reg")
+        with open(registry_file, "wb") as f:
+            f.write(registry_text(scenario, places))
+        with open(registry_file, "rb") as f:
+            registry_before = f.read()
+        drive_before = machine.snapshot_drive(drive_c)
+
+        env = dict(os.environ, PREUNINST_MACHINE=directory, STANDIN_LOG=LOG)
+        holders = []
+        for index, path in enumerate(scenario.holds):
+            ready = os.path.join(drive_t, "ready%d" % index)
+            holder_env = dict(env, WIN32_CMDLINE="standin --hold=%s --ready=T:\\ready%d --release=T:\\release" %
+                              (expand(path, places), index))
+            holders.append(subprocess.Popen([self.fixtures["standin"]], env=holder_env))
+            deadline = time.time() + 20
+            while not os.path.exists(ready):
+                if time.time() > deadline or holders[-1].poll() is not None:
+                    raise RuntimeError("the program holding %s did not start" % path)
+                time.sleep(0.02)
+        answers = "".join(("j\n" if a == "yes" else "n\n") for a in scenario.answers())
+        outcome = Outcome()
+        try:
+            run = subprocess.run([os.path.join(self.build, "preuninst")] + expand(scenario.settings["command"],
+                                                                                   places).split(" "),
+                                 input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                                 timeout=120)
+        finally:
+            open(os.path.join(drive_t, "release"), "w").close()
+            for holder in holders:
+                holder.wait(timeout=20)
+        outcome.exit = run.returncode
+        outcome.output = run.stderr.decode("utf-8", "replace")
+        outcome.boxes = parse_boxes(outcome.output)
+        outcome.calls = parse_calls(os.path.join(drive_t, "CALLS.LOG"))
+        with open(registry_file, "rb") as f:
+            registry_after = f.read()
+        outcome.registry = machine.parse_regedit4(registry_after)
+        outcome.drive = drive_c
+        outcome.unchanged = compare_drives(drive_before, machine.snapshot_drive(drive_c))
+        if registry_after != registry_before:
+            outcome.unchanged.append("registry.reg was written")
+        return outcome
+
+
+class WineTarget:
+    name = "wine"
+    places_fixed = {"WINDOWS": "C:\\windows", "SYSTEM": "C:\\windows\\system32"}
+
+    def __init__(self, build, wine):
+        self.wine = wine
+        tests = os.path.join(build, "win64", "tests")
+        staged = wine.stage([os.path.join(build, "win64", "preuninst.exe")] +
+                            [os.path.join(tests, name) for name in
+                             ("winrun.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
+        self.staged = staged
+        self.fixtures = {"standin": os.path.join(staged, "standin.exe"),
+                         "library": os.path.join(staged, "standinlib.dll"),
+                         "bare-library": os.path.join(staged, "standinbare.dll")}
+
+    def places(self, scenario):
+        return dict(self.places_fixed)
+
+    def run(self, scenario):
+        places = self.places(scenario)
+        wine = self.wine
+        drive_t = os.path.join(wine.root, scenario.name, "t")
+        prefix = wine.new_prefix(scenario.name, drive_t)
+        drive_c = os.path.join(prefix, "drive_c")
+        write_files(scenario, drive_c, places, self.fixtures)
+        extra = ""
+        if scenario.settings["platform"] == "95":
+            # Only the program under test sees a Windows 95.
+            extra = '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\preuninst.exe]\r\n"Version"="win95"\r\n'
+        with open(os.path.join(drive_t, "machine.reg"), "wb") as f:
+            f.write(registry_text(scenario, places, extra))
+        wine.give(os.path.dirname(prefix))
+        drive_before = machine.snapshot_drive(drive_c)
+
+        command = [wine.wine, os.path.join(self.staged, "winrun.exe"), "--import=T:\\machine.reg",
+                   "--boxes=T:\\boxes.txt", "--exit=T:\\exit.txt",
+                   "--standin=" + wine.windows_path(self.fixtures["standin"])]
+        command += ["--hold=" + expand(path, places) for path in scenario.holds]
+        if scenario.answers():
+            command.append("--answers=" + ",".join(scenario.answers()))
+        command += ["--", wine.windows_path(os.path.join(self.staged, "preuninst.exe"))]
+        command += expand(scenario.settings["command"], places).split(" ")
+        run = wine.run(prefix, command, extra_env={"STANDIN_LOG": LOG}, timeout=180)
+        wine.finish(prefix)
+
+        outcome = Outcome()
+        outcome.output = run.stdout
+        if run.returncode != 0:
+            raise RuntimeError("winrun failed with %d:\n%s" % (run.returncode, run.stdout))
+        with open(os.path.join(drive_t, "exit.txt")) as f:
+            outcome.exit = int(f.read().split()[0]) & 0xFFFFFFFF
+        boxes = os.path.join(drive_t, "boxes.txt")
+        if os.path.exists(boxes):
+            with open(boxes, encoding="utf-8") as f:
+                outcome.boxes = parse_boxes(f.read())
+        outcome.calls = parse_calls(os.path.join(drive_t, "CALLS.LOG"))
+        registry = machine.Registry()
+        for hive, root in (("system.reg", "HKEY_LOCAL_MACHINE"), ("user.reg", "HKEY_CURRENT_USER")):
+            with open(os.path.join(prefix, hive), "rb") as f:
+                machine.parse_wine_hive(f.read(), root, registry)
+        outcome.registry = registry
+        outcome.drive = drive_c
+        # Wine keeps its own files in these places; the scenario's files there
+        # are checked one by one.
+        outcome.unchanged = compare_drives(drive_before, machine.snapshot_drive(drive_c),
+                                           ignore=("C:\\WINDOWS", "C:\\USERS", "C:\\PROGRAMDATA", "C:\\PROGRAM FILES"))
+        expected = machine.parse_regedit4(registry_text(scenario, places))
+        for key in expected.keys.values():
+            for name, kind, value in key["values"].values():
+                if registry.value(key["path"], name) != (kind, value):
+                    outcome.unchanged.append("value %s \"%s\" changed" % (key["path"], name))
+            if registry.key(key["path"]) is None:
+                outcome.unchanged.append("key %s removed" % key["path"])
+        outcome.cleanup = lambda: shutil.rmtree(os.path.join(wine.root, scenario.name), ignore_errors=True)
+        return outcome
+
+
+# ---- checking ----
+
+def check(scenario, target, outcome):
+    places = target.places(scenario)
+    failures = []
+    expectations = [(kind, [expand(a, places) for a in args]) for who, kind, args in scenario.expect
+                    if who in (None, target.name)]
+    boxes = [tuple(args) for kind, args in expectations if kind == "box"]
+    if boxes or ("boxes", ["none"]) in expectations:
+        if outcome.boxes != boxes:
+            failures.append("boxes:\n    expected %s\n    shown    %s" % (boxes, outcome.boxes))
+    calls = [args[0] for kind, args in expectations if kind == "call"]
+    if calls or ("calls", ["none"]) in expectations:
+        if outcome.calls != calls:
+            diff = difflib.unified_diff(calls, outcome.calls, "expected", "recorded", lineterm="", n=1)
+            failures.append("calls differ:\n         " + "\n         ".join(diff))
+    for kind, args in expectations + [("file", [CANARY_FILE[0]]), ("key", [CANARY_KEY])]:
+        if kind == "exit" and outcome.exit != int(args[0]):
+            failures.append("exit code %s, expected %s" % (outcome.exit, args[0]))
+        elif kind == "file" and lookup(outcome.drive, args[0]) is None:
+            failures.append("%s is gone" % args[0])
+        elif kind == "no file" and lookup(outcome.drive, args[0]) is not None:
+            failures.append("%s is still there" % args[0])
+        elif kind == "attributes":
+            host = lookup(outcome.drive, args[0])
+            wanted = sorted(a.strip() for a in args[1].split(",") if a.strip() and a.strip() != "normal")
+            if host is None:
+                failures.append("%s is gone" % args[0])
+            else:
+                bits = machine.attributes_of(host)
+                found = sorted(n for b, n in ((machine.READONLY, "readonly"), (machine.HIDDEN, "hidden"),
+                                              (machine.SYSTEM, "system")) if bits & b)
+                if found != wanted:
+                    failures.append("%s has %s, expected %s" % (args[0], found or "none", wanted or "none"))
+        elif kind == "key" and outcome.registry.key(args[0]) is None:
+            failures.append("key %s is gone" % args[0])
+        elif kind == "no key" and outcome.registry.key(args[0]) is not None:
+            failures.append("key %s is still there" % args[0])
+        elif kind == "value":
+            wanted = machine.parse_data(args[2])
+            found = outcome.registry.value(args[0], args[1])
+            if found != wanted:
+                failures.append("value %s \"%s\" is %s, expected %s" %
+                                (args[0], args[1], found and machine.format_value(*found),
+                                 machine.format_value(*wanted)))
+        elif kind == "no value" and outcome.registry.value(args[0], args[1]) is not None:
+            failures.append("value %s \"%s\" is still there" % (args[0], args[1]))
+        elif kind == "value contains":
+            found = outcome.registry.value(args[0], args[1])
+            if found is None or args[2].upper() not in found[1].decode("cp1252").upper():
+                failures.append("value %s \"%s\" does not hold %s: %s" %
+                                (args[0], args[1], args[2], found and machine.format_value(*found)))
+        elif kind == "unchanged" and outcome.unchanged:
+            failures.append("the machine changed: " + "; ".join(outcome.unchanged))
+        elif kind not in ("exit", "file", "no file", "attributes", "key", "no key", "value", "no value",
+                          "value contains", "unchanged", "box", "boxes", "call", "calls"):
+            failures.append("unknown expectation '%s'" % kind)
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Runs the whole-program scenarios.")
+    parser.add_argument("--target", choices=["host", "wine"], required=True)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--keep", action="store_true")
+    parser.add_argument("names", nargs="*", help="scenario names (default: all)")
+    options = parser.parse_args()
+    files = sorted(f for f in os.listdir(SCENARIOS) if f.endswith(".scn"))
+    scenarios = [Scenario(os.path.join(SCENARIOS, f)) for f in files]
+    if options.names:
+        scenarios = [s for s in scenarios if s.name in options.names]
+    scenarios = [s for s in scenarios if options.target in s.settings["targets"].split()]
+
+    work = tempfile.mkdtemp(prefix="preuninst-scenarios-")
+    failed = 0
+    try:
+        if options.target == "host":
+            targets = [(HostTarget(options.build, work), 1)]
+        else:
+            import wine as wine_module
+            environment = wine_module.Wine(options.keep).__enter__()
+            targets = [(WineTarget(options.build, environment), 2)]
+        target, workers = targets[0]
+
+        def one(scenario):
+            try:
+                outcome = target.run(scenario)
+                failures = check(scenario, target, outcome)
+                if not options.keep:
+                    outcome.cleanup()
+                return scenario, failures, outcome
+            except Exception as error:  # a broken run is a failed scenario, not a crash
+                return scenario, ["could not run: %s" % error], None
+
+        with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+            for scenario, failures, outcome in pool.map(one, scenarios):
+                status = "ok  " if not failures else "FAIL"
+                print("%s %s: %s" % (status, scenario.name, scenario.settings["title"]))
+                for failure in failures:
+                    print("       " + failure)
+                if failures and outcome is not None and outcome.output.strip():
+                    print("       output:\n         " + "\n         ".join(outcome.output.splitlines()[-30:]))
+                failed += bool(failures)
+        print("%d of %d scenarios passed on %s" % (len(scenarios) - failed, len(scenarios), options.target))
+    finally:
+        if options.target == "wine":
+            environment.__exit__(None, None, None)
+        if options.keep:
+            print("kept %s" % work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    return 1 if failed or not scenarios else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
