@@ -1,7 +1,49 @@
 #include "main/inuse.h"
 
+#include "common/platform.h"
+#include "common/strings.h"
+#include "text/texts.h"
+
+int FileExists(const char* path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+  return 1;
+}
+
+int IsFileLocked(const char* path) {
+  if (!FileExists(path)) return 0;
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  CloseHandle(file);
+  return 0;
+}
+
+int CheckComponentFree(const char* directory, const char* name) {
+  char path[460];
+  // A path too long to name cannot be tested; it is passed over like a file
+  // that is not there.
+  if (!StrCopy(path, CountOf(path), directory) || !StrAppend(path, CountOf(path), name)) return 1;
+  if (!IsFileLocked(path)) return 1;
+  char message[720];
+  StrFormat(message, CountOf(message), "%s(%s)", kComponentInUseWarning, path);
+  MessageBoxA(nullptr, message, kCaption, MB_OK | MB_ICONWARNING);
+  return 0;
+}
+
 int CheckAllComponentsFree(const char* programDir) {
-  // Still missing: testing the twelve component files and the warning.
-  (void)programDir;
+  for (const char* name : kProgramComponents) {
+    if (!CheckComponentFree(programDir, name)) return 0;
+  }
+  char systemDir[264];
+  const UINT length = GetSystemDirectoryA(systemDir, 261);
+  // Without the system directory there is nothing to test there; its buffer
+  // holds nothing the call did not write.
+  if (length == 0 || length >= 261 || !StrAppend(systemDir, CountOf(systemDir), "\\")) return 1;
+  for (const char* name : kSystemComponents) {
+    if (!CheckComponentFree(systemDir, name)) return 0;
+  }
   return 1;
 }

@@ -29,3 +29,9 @@ bool BuildDirectoriesKeyPath(char* keyPath, size_t capacity) {
                    kDirectoriesKeyParts[1], kDirectoriesKeyParts[2], kDirectoriesKeyParts[3],
                    kDirectoriesKeyParts[4]);
 }
+
+const char* const kProgramComponents[3] = {"HUBCORE.DLL", "DKUI.EXE", "INSTALL.EXE"};
+
+const char* const kSystemComponents[9] = {"tavab32.dll",  "tavfab32.dll", "tavfax32.dll",
+                                          "tavfxt32.dll", "tavmab32.dll", "tavmbx32.dll",
+                                          "tavnab32.dll", "tavnet32.dll", "tavxpt32.dll"};

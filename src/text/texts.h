@@ -18,4 +18,9 @@ extern const char kDirectoryValueName[];
 // Builds Software\<maker>\<product> Version <n>\Directories into keyPath.
 bool BuildDirectoriesKeyPath(char* keyPath, size_t capacity);
 
+// Component files tested for use, in this order: first in the program
+// directory, then in the system directory.
+extern const char* const kProgramComponents[3];
+extern const char* const kSystemComponents[9];
+
 #endif

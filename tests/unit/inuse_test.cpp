@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "main/inuse.h"
+#include "support/boxes.h"
+#include "support/sandbox.h"
+#include "text/texts.h"
+
+namespace {
+
+const std::string kWarning = std::string(kComponentInUseWarning);
+
+class InUse : public SandboxTest {
+ protected:
+  // Holds a file open without sharing, as a running program does.
+  HANDLE Hold(const std::string& path) {
+    WriteBytes(path, "component");
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(held, INVALID_HANDLE_VALUE);
+    return held;
+  }
+};
+
+TEST_F(InUse, FileStates) {
+  MakeDirectories("C:\\APP\\SYSTEM");
+  WriteBytes("C:\\APP\\SYSTEM\\FREE.DLL", "x");
+  EXPECT_EQ(FileExists("C:\\APP\\SYSTEM\\FREE.DLL"), 1);
+  EXPECT_EQ(FileExists("C:\\APP\\SYSTEM\\MISSING.DLL"), 0);
+  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\FREE.DLL"), 0);
+  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\MISSING.DLL"), 0);  // missing counts as free
+  HANDLE held = Hold("C:\\APP\\SYSTEM\\HELD.DLL");
+  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\HELD.DLL"), 1);
+  CloseHandle(held);
+  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\HELD.DLL"), 0);
+  // Nobody uses it, but it cannot be opened for writing.
+  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\SYSTEM\\FREE.DLL", FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\FREE.DLL"), 1);
+}
+
+TEST_F(InUse, NothingInstalledPassesWithoutABox) {
+  ScriptedBoxes boxes({});
+  EXPECT_EQ(CheckAllComponentsFree("C:\\APP\\SYSTEM\\"), 1);
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
+TEST_F(InUse, OneWarningNamesTheFirstFileInUse) {
+  MakeDirectories("C:\\APP\\SYSTEM");
+  HANDLE core = Hold("C:\\APP\\SYSTEM\\HUBCORE.DLL");
+  HANDLE ui = Hold("C:\\APP\\SYSTEM\\DKUI.EXE");
+  ScriptedBoxes boxes({});
+  // A program directory stored with a backslash ends in two.
+  EXPECT_EQ(CheckAllComponentsFree("C:\\APP\\SYSTEM\\\\"), 0);
+  const std::vector<ShownBox> shown = boxes.Shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].caption, kCaption);
+  EXPECT_EQ(shown[0].text, kWarning + "(C:\\APP\\SYSTEM\\\\HUBCORE.DLL)");
+  EXPECT_EQ(shown[0].type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
+  CloseHandle(core);
+  CloseHandle(ui);
+}
+
+TEST_F(InUse, SystemLibrariesAreCheckedAfterTheProgramDirectory) {
+  MakeDirectories("C:\\APP\\SYSTEM");
+  WriteBytes("C:\\APP\\SYSTEM\\INSTALL.EXE", "free");
+  const std::string library = SystemDirectory() + "\\tavnet32.dll";
+  HANDLE held = Hold(library);
+  HANDLE later = Hold(SystemDirectory() + "\\tavxpt32.dll");
+  ScriptedBoxes boxes({});
+  EXPECT_EQ(CheckAllComponentsFree("C:\\APP\\SYSTEM\\"), 0);
+  const std::vector<ShownBox> shown = boxes.Shown();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, kWarning + "(" + library + ")");
+  CloseHandle(held);
+  CloseHandle(later);
+}
+
+}  // namespace
