@@ -1,7 +1,27 @@
-// SharedDLLs reference counts and the guard around the shared runtime
-// libraries for the length of one run.
+// SharedDLLs reference counts, and the guard around three shared libraries
+// in the system directory for the length of one run.
 #ifndef PREUNINST_REGISTRY_SHARED_DLLS_H
 #define PREUNINST_REGISTRY_SHARED_DLLS_H
+
+#include "common/platform.h"
+
+// Counters on any REG_DWORD value. Lowering never goes below 0 and never
+// removes the value; raising creates it.
+void DecrementDwordValue(HKEY root, const char* keyPath, const char* valueName, DWORD* newCount);
+int IncrementDwordValue(HKEY root, const char* keyPath, const char* valueName);
+
+// The count of directory+fileName (fileName may be null: the directory alone
+// names the file) under SharedDLLs.
+DWORD SharedDllGetCount(const char* directory, const char* fileName);
+int SharedDllAddRef(const char* directory, const char* fileName);
+DWORD SharedDllRelease(const char* directory, const char* fileName);
+int SharedDllForget(const char* directory, const char* fileName);
+// Mode 1 forgets the count and gives 0; any other mode releases one.
+DWORD SharedDllReleaseOrForget(const char* directory, const char* fileName, int mode);
+
+const int kAttributeChangeFailed = 3001;
+int SetReadOnly(const char* directory, const char* fileName);
+int ClearReadOnly(const char* directory, const char* fileName);
 
 void ProtectSharedRuntimes(void);
 void UnprotectSharedRuntimes(void);

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "registry/shared_dlls.h"
+#include "support/sandbox.h"
+
+namespace {
+
+const char kCounts[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const char kDirectory[] = "C:\\APP\\SYSTEM\\";
+
+class SharedCounts : public SandboxTest {
+ protected:
+  void SetCount(const char* file, DWORD type, const std::string& data) {
+    SetValue(HKEY_LOCAL_MACHINE, kCounts, (std::string(kDirectory) + file).c_str(), type, data);
+  }
+  // The stored value as "type:bytes", or "none".
+  std::string Stored(const std::string& name) {
+    DWORD type = 0;
+    std::string data;
+    if (!GetValue(HKEY_LOCAL_MACHINE, kCounts, name.c_str(), &type, &data)) return "none";
+    return std::to_string(type) + ":" + data;
+  }
+  std::string Stored(const char* file) { return Stored(std::string(kDirectory) + file); }
+};
+
+TEST_F(SharedCounts, OnlyDwordsCount) {
+  EXPECT_EQ(SharedDllGetCount(kDirectory, "NONE.DLL"), 0u);
+  SetCount("FIVE.DLL", REG_DWORD, Dword(5));
+  EXPECT_EQ(SharedDllGetCount(kDirectory, "FIVE.DLL"), 5u);
+  EXPECT_EQ(SharedDllGetCount("c:\\app\\system\\", "five.dll"), 5u);  // names compare without case
+  SetCount("TEXT.DLL", REG_SZ, std::string("5") + '\0');
+  EXPECT_EQ(SharedDllGetCount(kDirectory, "TEXT.DLL"), 0u);
+}
+
+TEST_F(SharedCounts, AddRefCreatesKeyAndValueThenCounts) {
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kCounts));
+  EXPECT_EQ(SharedDllAddRef(kDirectory, "NEW.DLL"), 0);
+  EXPECT_EQ(Stored("NEW.DLL"), "4:" + Dword(1));
+  EXPECT_EQ(SharedDllAddRef(kDirectory, "NEW.DLL"), 0);
+  EXPECT_EQ(Stored("NEW.DLL"), "4:" + Dword(2));
+  SetCount("SEVEN.DLL", REG_DWORD, Dword(7));
+  EXPECT_EQ(SharedDllAddRef(kDirectory, "SEVEN.DLL"), 0);
+  EXPECT_EQ(Stored("SEVEN.DLL"), "4:" + Dword(8));
+}
+
+TEST_F(SharedCounts, RaisingOtherTypesAndLengths) {
+  struct {
+    const char* file;
+    DWORD type;
+    std::string before;
+    std::string after;
+  } const cases[] = {
+      // Another type: the leading bytes of the number 1, in its own type.
+      {"SHORT.DLL", REG_BINARY, std::string("\x09\x09", 2), "3:" + std::string("\x01\x00", 2)},
+      {"EMPTY.DLL", REG_BINARY, "", "3:"},
+      {"TEXT.DLL", REG_SZ, std::string("abc") + '\0', "1:" + Dword(1)},
+      // Longer than a count: the read fails and a plain count replaces it.
+      {"LONG.DLL", REG_BINARY, "12345", "4:" + Dword(1)},
+      // A short count grows within its length.
+      {"TWO.DLL", REG_DWORD, std::string("\x05\x00", 2), "4:" + std::string("\x06\x00", 2)},
+      // A full count stays full instead of wrapping to "unused".
+      {"FULL.DLL", REG_DWORD, Dword(0xFFFFFFFF), "4:" + Dword(0xFFFFFFFF)},
+      {"FULLSHORT.DLL", REG_DWORD, std::string("\xFF\xFF", 2), "4:" + std::string("\xFF\xFF", 2)},
+  };
+  for (const auto& each : cases) {
+    SetCount(each.file, each.type, each.before);
+    EXPECT_EQ(SharedDllAddRef(kDirectory, each.file), 0) << each.file;
+    EXPECT_EQ(Stored(each.file), each.after) << each.file;
+  }
+}
+
+TEST_F(SharedCounts, ReleaseStopsAtZeroAndKeepsTheValue) {
+  struct {
+    const char* file;
+    DWORD type;
+    std::string before;
+    DWORD result;
+    std::string after;
+  } const cases[] = {
+      {"ONE.DLL", REG_DWORD, Dword(1), 0, "4:" + Dword(0)},
+      {"ZERO.DLL", REG_DWORD, Dword(0), 0, "4:" + Dword(0)},
+      {"THREE.DLL", REG_DWORD, Dword(3), 2, "4:" + Dword(2)},
+      {"NEGATIVE.DLL", REG_DWORD, Dword(0x80000000), 0, "4:" + Dword(0)},
+      {"TEXT.DLL", REG_SZ, std::string("3") + '\0', 0, "1:" + std::string("3") + '\0'},
+  };
+  for (const auto& each : cases) {
+    SetCount(each.file, each.type, each.before);
+    EXPECT_EQ(SharedDllRelease(kDirectory, each.file), each.result) << each.file;
+    EXPECT_EQ(Stored(each.file), each.after) << each.file;
+  }
+  EXPECT_EQ(SharedDllRelease(kDirectory, "MISSING.DLL"), 0u);
+  EXPECT_EQ(Stored("MISSING.DLL"), "none");
+}
+
+TEST_F(SharedCounts, ForgetDropsAnyCount) {
+  SetCount("THREE.DLL", REG_DWORD, Dword(3));
+  EXPECT_EQ(SharedDllForget(kDirectory, "THREE.DLL"), 0);
+  EXPECT_EQ(Stored("THREE.DLL"), "none");
+  EXPECT_EQ(SharedDllForget(kDirectory, "THREE.DLL"), 1);
+
+  SetCount("TWO.DLL", REG_DWORD, Dword(2));
+  EXPECT_EQ(SharedDllReleaseOrForget(kDirectory, "TWO.DLL", 1), 0u);
+  EXPECT_EQ(Stored("TWO.DLL"), "none");
+  EXPECT_EQ(SharedDllReleaseOrForget(kDirectory, "TWO.DLL", 1), 0u);  // nothing to forget
+  SetCount("TWO.DLL", REG_DWORD, Dword(2));
+  EXPECT_EQ(SharedDllReleaseOrForget(kDirectory, "TWO.DLL", 0), 1u);
+  EXPECT_EQ(Stored("TWO.DLL"), "4:" + Dword(1));
+}
+
+TEST_F(SharedCounts, NullFileNameUsesTheDirectoryAlone) {
+  EXPECT_EQ(SharedDllAddRef("C:\\WHOLE\\PATH.DLL", nullptr), 0);
+  EXPECT_EQ(Stored(std::string("C:\\WHOLE\\PATH.DLL")), "4:" + Dword(1));
+  EXPECT_EQ(SharedDllGetCount("C:\\WHOLE\\PATH.DLL", nullptr), 1u);
+  MakeDirectories("C:\\APP");
+  WriteBytes("C:\\APP\\FILE.DLL", "x");
+  EXPECT_EQ(SetReadOnly("C:\\APP\\FILE.DLL", nullptr), 0);
+  EXPECT_TRUE(Attributes("C:\\APP\\FILE.DLL") & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(SharedCounts, ReadOnlyKeepsTheOtherAttributes) {
+  MakeDirectories("C:\\APP\\SYSTEM");
+  WriteBytes("C:\\APP\\SYSTEM\\LIB.DLL", "x");
+  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\SYSTEM\\LIB.DLL", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  const DWORD interesting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  EXPECT_EQ(SetReadOnly(kDirectory, "LIB.DLL"), 0);
+  EXPECT_EQ(Attributes("C:\\APP\\SYSTEM\\LIB.DLL") & interesting, interesting);
+  EXPECT_EQ(SetReadOnly(kDirectory, "LIB.DLL"), 0);  // already read-only
+  EXPECT_EQ(ClearReadOnly(kDirectory, "LIB.DLL"), 0);
+  EXPECT_EQ(Attributes("C:\\APP\\SYSTEM\\LIB.DLL") & interesting,
+            static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  EXPECT_EQ(SetReadOnly(kDirectory, "MISSING.DLL"), 3001);
+  EXPECT_EQ(ClearReadOnly(kDirectory, "MISSING.DLL"), 3001);
+}
+
+// The guard of one run, on the real system directory.
+class RuntimeGuard : public SharedCounts {
+ protected:
+  void SetUp() override {
+    SharedCounts::SetUp();
+    system_ = SystemDirectory() + "\\";
+    for (const char* file : {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL"}) WriteBytes(system_ + file, "library");
+  }
+  std::string Name(const char* file) { return system_ + file; }
+  bool ReadOnly(const char* file) { return (Attributes(Name(file)) & FILE_ATTRIBUTE_READONLY) != 0; }
+  std::string system_;
+};
+
+TEST_F(RuntimeGuard, OnlyARuntimeWithACountOfOneStaysWritable) {
+  struct {
+    const char* what;
+    DWORD type;
+    std::string count;
+    bool guarded;
+  } const cases[] = {
+      {"no count", REG_NONE, "", true},     {"count 0", REG_DWORD, Dword(0), true},
+      {"count 1", REG_DWORD, Dword(1), false}, {"count 2", REG_DWORD, Dword(2), true},
+      {"a string", REG_SZ, std::string("1") + '\0', true},
+  };
+  for (const auto& each : cases) {
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kCounts);
+    if (each.type != REG_NONE) SetValue(HKEY_LOCAL_MACHINE, kCounts, Name("MFC40.DLL").c_str(), each.type, each.count);
+    SetDword(HKEY_LOCAL_MACHINE, kCounts, Name("MSVCRT40.DLL").c_str(), 1);
+    ProtectSharedRuntimes();
+    EXPECT_EQ(ReadOnly("MFC40.DLL"), each.guarded) << each.what;
+    EXPECT_FALSE(ReadOnly("MSVCRT40.DLL")) << each.what;
+    UnprotectSharedRuntimes();
+    EXPECT_FALSE(ReadOnly("MFC40.DLL")) << each.what;
+    EXPECT_FALSE(ReadOnly("MSVCRT40.DLL")) << each.what;
+  }
+}
+
+TEST_F(RuntimeGuard, ReadOnlyBeforeTheRunIsClearedAfterIt) {
+  ASSERT_TRUE(SetFileAttributesA(Name("MSVCRT40.DLL").c_str(), FILE_ATTRIBUTE_READONLY));
+  SetDword(HKEY_LOCAL_MACHINE, kCounts, Name("MSVCRT40.DLL").c_str(), 1);
+  ProtectSharedRuntimes();
+  UnprotectSharedRuntimes();
+  EXPECT_FALSE(ReadOnly("MSVCRT40.DLL"));
+}
+
+TEST_F(RuntimeGuard, LibraryCountIsRaisedByTwoForTheRun) {
+  SetDword(HKEY_LOCAL_MACHINE, kCounts, Name("AWLHUT32.DLL").c_str(), 3);
+  ProtectSharedRuntimes();
+  EXPECT_EQ(Stored(Name("AWLHUT32.DLL")), "4:" + Dword(5));
+  UnprotectSharedRuntimes();
+  EXPECT_EQ(Stored(Name("AWLHUT32.DLL")), "4:" + Dword(3));
+
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, kCounts);
+  ProtectSharedRuntimes();
+  EXPECT_EQ(Stored(Name("AWLHUT32.DLL")), "4:" + Dword(2));
+  UnprotectSharedRuntimes();
+  EXPECT_EQ(Stored(Name("AWLHUT32.DLL")), "4:" + Dword(0));  // a count of 0 stays
+}
+
+}  // namespace
