@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "registry/cleanup.h"
+#include "support/sandbox.h"
+
+#ifndef _WIN32
+#include "win32/hostapi.h"
+#endif
+
+namespace {
+
+const char kDirectories[] = "Software\\TAV Datentechnik\\TAV-COM Version 1.0\\Directories";
+const char kModems[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UniModem\\DeviceSpecific";
+const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const std::string kEnum = "Enum\\Root\\ports\\";
+const std::string kClass = "System\\CurrentControlSet\\Services\\Class\\Ports\\";
+
+// Every key the list removes under HKEY_LOCAL_MACHINE, besides the
+// Directories key, the ports and the modems.
+const char* const kProductKeys[] = {
+    "System\\CurrentControlSet\\Services\\VxD\\VPORT",
+    "System\\CurrentControlSet\\Services\\VxD\\VTAVCAPI",
+    "SOFTWARE\\Classes\\.trm",
+    "SOFTWARE\\Classes\\TAV-TRM",
+    "SOFTWARE\\Classes\\Interface\\{9B24D7E0-3C05-11CF-A61F-0000B3D5E6A1}",
+    "SOFTWARE\\Classes\\.ses",
+    "SOFTWARE\\Classes\\TAV-TERM",
+    "SOFTWARE\\Classes\\Interface\\{0F8E2C40-5A16-11CF-B3D2-4A7700E10000}",
+    "SOFTWARE\\Classes\\.sff",
+    "SOFTWARE\\Classes\\TAV-FAX",
+    "SOFTWARE\\Classes\\Interface\\{62E0F302-B7A4-11CF-9C4D-0000A47B21E5}",
+    "SOFTWARE\\Classes\\Interface\\{62E0F300-B7A4-11CF-9C4D-0000A47B21E5}",
+    "SOFTWARE\\Classes\\Interface\\{3C51A0B0-D942-11CE-8E27-0000A41F7C30}",
+    "SOFTWARE\\Classes\\Interface\\{3C51A0B1-D942-11CE-8E27-0000A41F7C30}",
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\TAVCC",
+    "System\\CurrentControlSet\\Services\\VxD\\QBPATCH",
+    "System\\CurrentControlSet\\Services\\VxD\\QBLDR",
+    "System\\CurrentControlSet\\Services\\VxD\\QBDVXD",
+};
+
+class RegistryCleanUp : public SandboxTest {
+ protected:
+  void Port(const std::string& name, const std::string& mark, bool withClassKey = true) {
+    if (!mark.empty()) SetString(HKEY_LOCAL_MACHINE, kEnum + name, "HardWareID", mark);
+    else CreateKey(HKEY_LOCAL_MACHINE, kEnum + name);
+    CreateKey(HKEY_LOCAL_MACHINE, kEnum + name + "\\0000");
+    if (withClassKey) SetString(HKEY_LOCAL_MACHINE, kClass + name + "\\Settings", "Baud", "9600");
+  }
+  bool PortKept(const std::string& name) {
+    return KeyExists(HKEY_LOCAL_MACHINE, kEnum + name) && KeyExists(HKEY_LOCAL_MACHINE, kClass + name);
+  }
+  void Clean() {
+    char path[] = "Software\\TAV Datentechnik\\TAV-COM Version 1.0\\Directories";
+    CleanRegistry(path);
+  }
+};
+
+TEST_F(RegistryCleanUp, NothingToRemoveChangesNothing) {
+  SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.txt", "", "txtfile");
+  CreateKey(HKEY_LOCAL_MACHINE, kModems);
+  const std::string before = MachineSnapshot();
+  Clean();
+  EXPECT_EQ(MachineSnapshot(), before);
+}
+
+TEST_F(RegistryCleanUp, RemovesTheDirectoriesKeyInBothRootsAndNothingAbove) {
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    SetString(root, std::string(kDirectories) + "\\Recent\\Deeper", "v", "x");
+    SetString(root, kDirectories, "SYSTEM", "C:\\APP\\SYSTEM");
+  }
+  Clean();
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    EXPECT_FALSE(KeyExists(root, kDirectories));
+    EXPECT_TRUE(KeyExists(root, "Software\\TAV Datentechnik\\TAV-COM Version 1.0"));
+  }
+}
+
+TEST_F(RegistryCleanUp, RemovesEveryListedKeyAndTheRunOnceEntries) {
+  for (const char* key : kProductKeys) SetString(HKEY_LOCAL_MACHINE, std::string(key) + "\\Sub", "v", "x");
+  SetString(HKEY_CURRENT_USER, kRunOnce, "LineDesk", "DKUI.EXE");
+  SetString(HKEY_CURRENT_USER, kRunOnce, "Install", "INSTALL.EXE");
+  SetString(HKEY_CURRENT_USER, kRunOnce, "Other", "OTHER.EXE");
+  CreateKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\VCOMM");
+  Clean();
+  for (const char* key : kProductKeys) EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
+  DWORD type;
+  std::string data;
+  EXPECT_FALSE(GetValue(HKEY_CURRENT_USER, kRunOnce, "LineDesk", &type, &data));
+  EXPECT_FALSE(GetValue(HKEY_CURRENT_USER, kRunOnce, "Install", &type, &data));
+  EXPECT_TRUE(GetValue(HKEY_CURRENT_USER, kRunOnce, "Other", &type, &data));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\VCOMM"));
+}
+
+TEST_F(RegistryCleanUp, OnlyPortsMarkedExactlyTavportGo) {
+  Port("COM3", "TAVPORT");
+  Port("COM1", "tavport");
+  Port("COM2", "TAVPORT2");
+  Port("COM4", "");  // no mark at all
+  Port("COM5", "TAVPORT", false);
+  Port("COM12", "TAVPORT");
+  SetValue(HKEY_LOCAL_MACHINE, kEnum + "COM6", "HardWareID", REG_BINARY, "TAVPORT");  // no terminator
+  SetValue(HKEY_LOCAL_MACHINE, kEnum + "COM7", "HardWareID", REG_SZ, std::string(300, 'T'));
+  RemovePortEntries();
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM3"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClass + "COM3"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM5"));  // no class key: passed over
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM6"));  // the type is not looked at
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM7"));   // too long to read
+  for (const char* kept : {"COM1", "COM2", "COM4", "COM12"}) EXPECT_TRUE(PortKept(kept)) << kept;
+}
+
+TEST_F(RegistryCleanUp, EveryProductModemGoesEvenSideBySide) {
+  const char* const removed[] = {"TAV CAPI 1", "tav capi 2", "TAV CAPI", "Tav Capi ISDN"};
+  const char* const kept[] = {"TAV CAP", "My TAV CAPI", "TAVCAPI 1", "Standard"};
+  for (const char* name : removed) CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name + "\\Init");
+  for (const char* name : kept) CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name);
+  RemoveModemEntries();
+  for (const char* name : removed) EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name)) << name;
+  for (const char* name : kept) EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name)) << name;
+
+  DeleteKeyTree(HKEY_LOCAL_MACHINE, kModems);
+  RemoveModemEntries();  // no modem key: nothing to do
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kModems));
+}
+
+#ifndef _WIN32
+// Host only: keys that refuse deletion.
+TEST_F(RegistryCleanUp, ARefusedStepDoesNotStopTheRest) {
+  for (const char* key : kProductKeys) CreateKey(HKEY_LOCAL_MACHINE, key);
+  CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 1");
+  CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 2");
+  CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 3");
+  HostDenyKey("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\VPORT");
+  HostDenyKey((std::string("HKEY_LOCAL_MACHINE\\") + kModems + "\\TAV CAPI 2").c_str());
+  Clean();
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\VPORT"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 2"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 1"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 3"));  // after the refused one
+  for (const char* key : kProductKeys) {
+    if (std::string(key).find("VPORT") == std::string::npos) {
+      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
+    }
+  }
+}
+#endif
+
+}  // namespace
