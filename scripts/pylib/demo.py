@@ -28,7 +28,14 @@ STAND_INS = [
     ("C:\\WINDOWS\\TAVUNINS.EXE", "standin"),
     ("C:\\WINDOWS\\COMMAND.COM", "standin"),
 ]
-COMMAND = ["C:\\WINDOWS\\TAVUNINS.EXE", "--remove-listed=" + PROGRAM_DIR + "\\DEISL1.ISU"]
+
+
+def command(system_dir):
+    """The main uninstaller's command line. Its stand-in also reports, while it
+    runs, how the guarded libraries stand."""
+    return ["C:\\WINDOWS\\TAVUNINS.EXE", "--remove-listed=" + PROGRAM_DIR + "\\DEISL1.ISU",
+            "--probe-file=%s\\MSVCRT40.DLL" % system_dir, "--probe-file=%s\\MFC40.DLL" % system_dir,
+            "--probe-count=%s\\AWLHUT32.DLL" % system_dir]
 
 
 def host_path(machine_dir, windows):
@@ -91,6 +98,8 @@ def report_calls(machine_dir):
             hidden = "hidden" if "show=0" in how else "visible"
             title = how.partition("title=")[2]
             print("  %2d. run   %s   (%s%s)" % (number, command, hidden, ", title " + title if title else ""))
+        elif line.startswith(("file ", "count ")):
+            print("      (%s)" % line.replace("file ", "while it runs: ", 1).replace("count ", "while it runs: SharedDLLs count of ", 1))
         else:
             print("  %2d. %s" % (number, line))
 
@@ -140,6 +149,18 @@ def report_registry(before, after):
         print("  (none)")
 
 
+def report_counts(before, after):
+    heading("Shared-file counts (SharedDLLs), before and after")
+    key = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
+    old = (before.key(key) or {"values": {}})["values"]
+    new = (after.key(key) or {"values": {}})["values"]
+    for name in sorted(set(old) | set(new)):
+        label = (old.get(name) or new.get(name))[0]
+        was = machine.format_value(*old[name][1:]) if name in old else "(none)"
+        now = machine.format_value(*new[name][1:]) if name in new else "(removed)"
+        print("  %-40s %s -> %s" % (label, was.replace("dword ", ""), now.replace("dword ", "")))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--platform", choices=["nt", "95"], default="nt")
@@ -147,6 +168,8 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the machine directory afterwards")
     options = parser.parse_args()
 
+    system_dir = "C:\\WINDOWS\\SYSTEM32" if options.platform == "nt" else "C:\\WINDOWS\\SYSTEM"
+    COMMAND = command(system_dir)
     work = tempfile.mkdtemp(prefix="preuninst-demo-")
     try:
         machine_dir = prepare(work, options.platform)
@@ -164,6 +187,7 @@ def main():
         report_calls(machine_dir)
         after_files, after_registry = state(machine_dir)
         report_files(before_files, after_files)
+        report_counts(before_registry, after_registry)
         report_registry(before_registry, after_registry)
         heading("Exit code")
         print("  %d" % run.returncode)

@@ -64,7 +64,9 @@ def _unquote(text, pos):
     out = []
     i = pos + 1
     while i < len(text) and text[i] != '"':
-        if text[i] == "\\" and i + 1 < len(text) and text[i + 1] in '\\"':
+        if text[i] == "\\":
+            if i + 1 >= len(text) or text[i + 1] not in '\\"':
+                raise ValueError("unknown escape in: " + text)
             i += 1
         out.append(text[i])
         i += 1

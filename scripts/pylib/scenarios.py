@@ -155,6 +155,10 @@ def write_files(scenario, drive_dir, places, fixtures):
         find_or_make(drive_dir, expand(directory, places), True)
     for path, content, attributes in scenario.files + [(CANARY_FILE[0], CANARY_FILE[1], [])]:
         host = find_or_make(drive_dir, expand(path, places), False)
+        # A Wine prefix shares its files with the template through hard
+        # links: replace, never write through one.
+        if os.path.lexists(host):
+            os.unlink(host)
         if content.startswith("@"):
             shutil.copy(fixtures[content[1:]], host)
             os.chmod(host, 0o755)
@@ -356,6 +360,8 @@ class WineTarget:
 
         outcome = Outcome()
         outcome.output = run.stdout
+        if "regedit:" in run.stdout:
+            raise RuntimeError("regedit did not take the machine's registry:\n" + run.stdout)
         if run.returncode != 0:
             raise RuntimeError("winrun failed with %d:\n%s" % (run.returncode, run.stdout))
         with open(os.path.join(drive_t, "exit.txt")) as f:

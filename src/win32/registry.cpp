@@ -162,7 +162,11 @@ bool ReadQuoted(const std::string& text, size_t* at, std::string* out) {
   size_t i = *at + 1;
   out->clear();
   while (i < text.size() && text[i] != '"') {
-    if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"')) ++i;
+    // REGEDIT4 knows two escapes; regedit refuses any other.
+    if (text[i] == '\\') {
+      if (i + 1 >= text.size() || (text[i + 1] != '\\' && text[i + 1] != '"')) return false;
+      ++i;
+    }
     out->push_back(text[i]);
     ++i;
   }

@@ -115,6 +115,7 @@ TEST_F(Machine, UnusableMachinesAreRefusedWithAReason) {
       {"registry.reg", "REGEDIT4\n\"v\"=\"outside a key\"\n"},
       {"registry.reg", "REGEDIT4\n[HKEY_USERS\\x]\n"},
       {"registry.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"v\"=hex:0g\n"},
+      {"registry.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"v\"=\"C:\\WINDOWS\"\n"},
       {"machine.ini", "[machine]\nplatform=98\n"},
       {"machine.ini", "[machine]\nwindows=WINDOWS\n"},
       {"machine.ini", "[machien]\n"},

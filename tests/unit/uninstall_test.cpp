@@ -142,6 +142,57 @@ TEST_F(Removal, MainUninstallerThatCannotStartCountsAsFailed) {
   EXPECT_EQ(shown_.size(), 1u);
 }
 
+TEST_F(Removal, ComponentInUseEndsTheRunBeforeAnythingIsStarted) {
+  SetDirectory("C:\\APP\\SYSTEM\\");
+  const std::string counts = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+  const std::string library = SystemDirectory() + "\\AWLHUT32.DLL";
+  SetDword(HKEY_LOCAL_MACHINE, counts, library.c_str(), 3);
+  WriteBytes(SystemDirectory() + "\\MFC40.DLL", "runtime");
+  std::vector<HANDLE> held;
+  for (const char* name : {"HUBCORE.DLL", "DKUI.EXE"}) {
+    const std::string path = std::string("C:\\APP\\SYSTEM\\") + name;
+    WriteBytes(path, "component");
+    held.push_back(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  }
+
+  EXPECT_EQ(Remove(IDYES), 0);
+
+  ASSERT_EQ(shown_.size(), 2u);
+  EXPECT_EQ(shown_[1].text, std::string(kComponentInUseWarning) + "(C:\\APP\\SYSTEM\\\\HUBCORE.DLL)");
+  EXPECT_TRUE(StandInLog().empty());  // no library called, no program started
+  // The guard was set and taken down again.
+  DWORD type = 0;
+  std::string count;
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, counts, library.c_str(), &type, &count));
+  EXPECT_EQ(count, Dword(3));
+  EXPECT_FALSE(Attributes(SystemDirectory() + "\\MFC40.DLL") & FILE_ATTRIBUTE_READONLY);
+  for (HANDLE handle : held) CloseHandle(handle);
+}
+
+TEST_F(Removal, RuntimesAreGuardedWhileTheMainUninstallerRuns) {
+  SetDirectory("C:\\APP\\SYSTEM\\");
+  const std::string counts = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+  const std::string system = SystemDirectory() + "\\";
+  for (const char* name : {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL"}) WriteBytes(system + name, "runtime");
+  SetDword(HKEY_LOCAL_MACHINE, counts, (system + "MSVCRT40.DLL").c_str(), 1);
+  SetDword(HKEY_LOCAL_MACHINE, counts, (system + "AWLHUT32.DLL").c_str(), 3);
+
+  EXPECT_EQ(Remove(IDYES, "C:\\APP\\SYSTEM\\UNINST.EXE --probe-file=" + system + "MSVCRT40.DLL --probe-file=" +
+                              system + "MFC40.DLL --probe-count=" + system + "AWLHUT32.DLL"),
+            0);
+
+  const std::vector<std::string> log = StandInLog();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3], "file " + system + "MSVCRT40.DLL: writable");  // its count is 1
+  EXPECT_EQ(log[log.size() - 2], "file " + system + "MFC40.DLL: read-only");
+  EXPECT_EQ(log[log.size() - 1], "count " + system + "AWLHUT32.DLL: 5");
+  EXPECT_FALSE(Attributes(system + "MFC40.DLL") & FILE_ATTRIBUTE_READONLY);
+  DWORD type = 0;
+  std::string count;
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, counts, (system + "AWLHUT32.DLL").c_str(), &type, &count));
+  EXPECT_EQ(count, Dword(3));
+}
+
 TEST_F(Removal, ControlLibraryWithoutUnregisterIsLoadedAndReleased) {
   SetDirectory("C:\\APP\\SYSTEM\\");
   InstallBareLibrary("C:\\APP\\SYSTEM\\TAVMDM.OCX");
