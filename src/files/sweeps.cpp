@@ -1,6 +1,87 @@
 #include "files/sweeps.h"
 
+#include "common/platform.h"
 #include "common/strings.h"
+#include "files/schedule.h"
+#include "registry/shared_dlls.h"
+
+namespace {
+
+// Where a step of the clean-up list works.
+enum class Base { kRoot, kProgram, kUser };
+
+struct FileStep {
+  Base base;
+  const char* subdirectory;  // below the base, with its backslash; null for the base itself
+  const char* pattern;
+};
+
+const FileStep kFileSteps[] = {
+    {Base::kRoot, nullptr, "TAVUPD.INF"},      {Base::kProgram, nullptr, "TAVUPD.EXE"},
+    {Base::kProgram, "APP\\", "DLG.XBH"},      {Base::kUser, nullptr, "*.VID"},
+    {Base::kUser, nullptr, "XFRLOGS*.TXT"},    {Base::kProgram, nullptr, "XFRLOGS*.TXT"},
+    {Base::kUser, nullptr, "SESLOGS*.TXT"},    {Base::kProgram, nullptr, "SESLOGS*.TXT"},
+    {Base::kProgram, nullptr, "*.GID"},        {Base::kProgram, nullptr, "*.FTS"},
+    {Base::kProgram, "MAIL\\", "*.*"},         {Base::kProgram, nullptr, "USER.PW"},
+};
+
+const char* const kDataDirectories[] = {"MAIL\\", "INFO\\", "SRV\\",      "TMP\\",
+                                        "PORT\\", "WTEL\\", "FRONTPGS\\", "NETQUEUE\\"};
+
+bool Join(char* path, size_t capacity, const char* directory, const char* name) {
+  return StrCopy(path, capacity, directory) && StrAppend(path, capacity, name);
+}
+
+// Runs action on every match of pattern in directory, each before the next
+// one is looked for.
+void ForEachMatch(const char* directory, const char* pattern,
+                  void (*action)(const char* directory, const WIN32_FIND_DATAA& found, const char* path)) {
+  char search[460];
+  if (!Join(search, CountOf(search), directory, pattern)) return;
+  WIN32_FIND_DATAA found;
+  HANDLE handle = FindFirstFileA(search, &found);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  do {
+    char path[520];
+    if (Join(path, CountOf(path), directory, found.cFileName)) action(directory, found, path);
+  } while (FindNextFileA(handle, &found));
+  FindClose(handle);
+}
+
+// Directories, "." and ".." among the matches are refused by DeleteFileA.
+void DeleteMatch(const char*, const WIN32_FIND_DATAA&, const char* path) { DeleteFileA(path); }
+
+void DeleteSharedMatch(const char* directory, const WIN32_FIND_DATAA& found, const char* path) {
+  DeleteOrScheduleFile(path);
+  // Dropped also when the file could only be scheduled, or not even that.
+  SharedDllForget(directory, found.cFileName);
+}
+
+bool IsLink(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void RemoveSubdirectory(const char* directory, const WIN32_FIND_DATAA& found, const char*) {
+  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || StrEqual(found.cFileName, ".") ||
+      StrEqual(found.cFileName, "..")) {
+    return;  // files went with DeleteFiles
+  }
+  char subdirectory[460];
+  if (!Join(subdirectory, CountOf(subdirectory), directory, found.cFileName) ||
+      !StrAppend(subdirectory, CountOf(subdirectory), "\\")) {
+    return;
+  }
+  RemoveDirectoryTree(subdirectory);
+}
+
+}  // namespace
+
+void DeleteFiles(const char* directory, const char* pattern) { ForEachMatch(directory, pattern, DeleteMatch); }
+
+void DeleteSharedFiles(const char* directory, const char* pattern) {
+  ForEachMatch(directory, pattern, DeleteSharedMatch);
+}
 
 void StripLastDirectory(char* path) {
   const size_t length = StrLength(path);
@@ -15,17 +96,39 @@ void StripLastDirectory(char* path) {
   }
 }
 
-void DeleteSharedFiles(const char* directory, const char* pattern) {
-  // Still missing: deleting the matches now or at the next start of Windows
-  // and dropping their SharedDLLs counts.
-  (void)directory;
-  (void)pattern;
+void RemoveDirectoryTree(const char* directory) {
+  // Windows 95 and NT 4 have no links; on later Windows, entering one would
+  // delete files outside the product with the uninstaller's rights.
+  if (!IsLink(directory)) {
+    DeleteFiles(directory, "*.*");
+    ForEachMatch(directory, "*.*", RemoveSubdirectory);
+  }
+  RemoveDirectoryA(directory);
 }
 
 int CleanProductFiles(const char* productRoot, char* programDir, const char* userDir) {
-  // Still missing: the fixed list of file and directory removals.
-  (void)productRoot;
-  (void)programDir;
-  (void)userDir;
+  for (const FileStep& step : kFileSteps) {
+    const char* base = step.base == Base::kRoot ? productRoot : step.base == Base::kUser ? userDir : programDir;
+    char directory[520];
+    if (Join(directory, CountOf(directory), base, step.subdirectory)) DeleteFiles(directory, step.pattern);
+  }
+  for (const char* name : kDataDirectories) {
+    char directory[520];
+    if (Join(directory, CountOf(directory), programDir, name)) RemoveDirectoryTree(directory);
+  }
+  // The program directory, then the directory above it, each only when it
+  // is empty by now. With P ending in two backslashes the first strip takes
+  // only the doubled one, so the program directory is tried twice.
+  RemoveDirectoryA(programDir);
+  StripLastDirectory(programDir);
+  RemoveDirectoryA(programDir);
+  StripLastDirectory(programDir);
+  RemoveDirectoryA(programDir);
+
+  char windowsDir[520];
+  const UINT length = GetWindowsDirectoryA(windowsDir, CountOf(windowsDir));
+  if (length != 0 && length < CountOf(windowsDir) && StrAppend(windowsDir, CountOf(windowsDir), "\\")) {
+    DeleteFiles(windowsDir, "TAVFAXDV.INI");
+  }
   return 0;
 }

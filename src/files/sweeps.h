@@ -1,15 +1,25 @@
-// Sweeps over the product's files and directories.
+// Sweeps over the product's files and directories. A directory ends in a
+// backslash; paths are the directory and a name put together, nothing
+// inserted or removed. A directory and name too long for their buffer are
+// skipped.
 #ifndef PREUNINST_FILES_SWEEPS_H
 #define PREUNINST_FILES_SWEEPS_H
+
+// Deletes every file in directory that matches pattern (wildcards allowed).
+void DeleteFiles(const char* directory, const char* pattern);
+
+// As DeleteFiles, but a file that cannot go now goes at the next start of
+// Windows, and its SharedDLLs count is dropped either way.
+void DeleteSharedFiles(const char* directory, const char* pattern);
 
 // Cuts the last directory off a path that ends in a backslash, in place:
 // C:\APP\SYSTEM\ becomes C:\APP\. A path that does not end in a backslash,
 // or whose only backslash is the last character, stays as it is.
 void StripLastDirectory(char* path);
 
-// Deletes every match of pattern in directory at once or, when that is
-// refused, at the next start of Windows, and drops its SharedDLLs count.
-void DeleteSharedFiles(const char* directory, const char* pattern);
+// Empties directory with all its subdirectories, then removes it. A link to
+// a directory (a junction, a symbolic link) is removed, never entered.
+void RemoveDirectoryTree(const char* directory);
 
 // The product's fixed clean-up list over product root, program directory and
 // user directory. programDir is shortened in place. Always returns 0.

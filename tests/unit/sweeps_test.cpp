@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "files/sweeps.h"
+#include "support/sandbox.h"
 
 namespace {
 
@@ -35,3 +36,182 @@ TEST(StripLastDirectory, CutsOneDirectoryAndKeepsTheBackslash) {
 }
 
 }  // namespace
+
+namespace {
+
+// The product's tree, and what the sweeps leave of it.
+class Sweeps : public SandboxTest {
+ protected:
+  void Files(std::initializer_list<const char*> paths) {
+    for (const char* path : paths) {
+      const std::string text = path;
+      MakeDirectories(text.substr(0, text.rfind('\\')));
+      WriteBytes(text, "data");
+    }
+  }
+};
+
+TEST_F(Sweeps, DeleteFilesLeavesSubdirectoriesAndNonMatches) {
+  Files({"C:\\APP\\MAIL\\A.MBX", "C:\\APP\\MAIL\\noext", "C:\\APP\\MAIL\\OUT\\B.MSG", "C:\\APP\\KEEP.TXT"});
+  DeleteFiles("C:\\APP\\MAIL\\", "*.*");
+  EXPECT_FALSE(PathExists("C:\\APP\\MAIL\\A.MBX"));
+  EXPECT_FALSE(PathExists("C:\\APP\\MAIL\\noext"));  // *.* takes names without a dot too
+  EXPECT_TRUE(PathExists("C:\\APP\\MAIL\\OUT\\B.MSG"));
+  EXPECT_TRUE(PathExists("C:\\APP\\KEEP.TXT"));
+  const std::string before = MachineSnapshot();
+  DeleteFiles("C:\\APP\\", "*.ZZZ");
+  DeleteFiles("C:\\APP\\MISSING\\", "*.*");
+  EXPECT_EQ(MachineSnapshot(), before);
+}
+
+TEST_F(Sweeps, HiddenAndSystemFilesGoReadOnlyFilesStay) {
+  Files({"C:\\APP\\TMP\\HIDDEN.TMP", "C:\\APP\\TMP\\SYSTEM.TMP", "C:\\APP\\TMP\\SUB\\LOCKED.TMP",
+         "C:\\APP\\TMP\\OTHER\\FREE.TMP"});
+  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\TMP\\HIDDEN.TMP", FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\TMP\\SYSTEM.TMP", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\TMP\\SUB\\LOCKED.TMP", FILE_ATTRIBUTE_READONLY));
+  RemoveDirectoryTree("C:\\APP\\TMP\\");
+  EXPECT_FALSE(PathExists("C:\\APP\\TMP\\HIDDEN.TMP"));
+  EXPECT_FALSE(PathExists("C:\\APP\\TMP\\SYSTEM.TMP"));
+  EXPECT_FALSE(PathExists("C:\\APP\\TMP\\OTHER"));
+  EXPECT_TRUE(PathExists("C:\\APP\\TMP\\SUB\\LOCKED.TMP"));  // and with it every directory above
+  EXPECT_TRUE(PathExists("C:\\APP\\TMP"));
+}
+
+TEST_F(Sweeps, DeepTreesGoEntirely) {
+  std::string directory = "C:\\APP\\DEEP";
+  for (int level = 0; level < 30; ++level) {
+    directory += "\\L" + std::to_string(level);
+    MakeDirectories(directory);
+    WriteBytes(directory + "\\F.DAT", "x");
+    MakeDirectories(directory + "\\SIDE");
+  }
+  RemoveDirectoryTree("C:\\APP\\DEEP\\");
+  EXPECT_FALSE(PathExists("C:\\APP\\DEEP"));
+  EXPECT_TRUE(PathExists("C:\\APP"));
+  RemoveDirectoryTree("C:\\APP\\DEEP\\");  // gone already: nothing happens
+  EXPECT_TRUE(PathExists("C:\\APP"));
+}
+
+TEST_F(Sweeps, SharedFilesLoseTheirCountEvenWhenOnlyScheduled) {
+  const std::string windows = WindowsDirectory() + "\\";
+  const std::string counts = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+  WriteBytes(windows + "TAVGER.EXE", "x");
+  WriteBytes(windows + "TAVUNINS.EXE", "x");
+  SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "TAVGER.EXE").c_str(), 2);
+  SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "TAVUNINS.EXE").c_str(), 1);
+  SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "OTHER.EXE").c_str(), 1);
+  HANDLE held = CreateFileA((windows + "TAVUNINS.EXE").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  DeleteSharedFiles(windows.c_str(), "TAVGER.EXE");
+  DeleteSharedFiles(windows.c_str(), "TAVUNINS.EXE");
+  DeleteSharedFiles(windows.c_str(), "NOTHERE.EXE");
+  CloseHandle(held);
+  EXPECT_FALSE(PathExists(windows + "TAVGER.EXE"));
+  EXPECT_TRUE(PathExists(windows + "TAVUNINS.EXE"));  // until the next start
+  DWORD type;
+  std::string data;
+  EXPECT_FALSE(GetValue(HKEY_LOCAL_MACHINE, counts, (windows + "TAVGER.EXE").c_str(), &type, &data));
+  EXPECT_FALSE(GetValue(HKEY_LOCAL_MACHINE, counts, (windows + "TAVUNINS.EXE").c_str(), &type, &data));
+  EXPECT_TRUE(GetValue(HKEY_LOCAL_MACHINE, counts, (windows + "OTHER.EXE").c_str(), &type, &data));
+}
+
+// Which files go from which of the three directories.
+TEST_F(Sweeps, ProductFilesByDirectory) {
+  Files({"C:\\APP\\TAVUPD.INF", "C:\\APP\\SYSTEM\\TAVUPD.INF", "C:\\APP\\SYSTEM\\TAVUPD.EXE",
+         "C:\\APP\\SYSTEM\\APP\\DLG.XBH", "C:\\APP\\SYSTEM\\APP\\KEEP.XBH", "C:\\APP\\USER\\A.VID",
+         "C:\\APP\\SYSTEM\\A.VID", "C:\\APP\\USER\\XFRLOGS1.TXT", "C:\\APP\\SYSTEM\\XFRLOGS.TXT",
+         "C:\\APP\\USER\\SESLOGS.TXT", "C:\\APP\\SYSTEM\\SESLOGS9.TXT", "C:\\APP\\SYSTEM\\HELP.GID",
+         "C:\\APP\\USER\\HELP.GID", "C:\\APP\\SYSTEM\\HELP.FTS", "C:\\APP\\USER\\HELP.FTS", "C:\\APP\\SYSTEM\\USER.PW",
+         "C:\\APP\\SYSTEM\\MAIL\\IN.MBX", "C:\\APP\\SYSTEM\\NETQUEUE\\Q\\J.Q", "C:\\APP\\SYSTEM\\KEEP.DLL",
+         "C:\\APP\\USER\\FAX.SFF"});
+  WriteBytes(WindowsDirectory() + "\\TAVFAXDV.INI", "x");
+  char programDir[] = "C:\\APP\\SYSTEM\\";
+  EXPECT_EQ(CleanProductFiles("C:\\APP\\", programDir, "C:\\APP\\USER\\"), 0);
+  for (const char* gone : {"C:\\APP\\TAVUPD.INF", "C:\\APP\\SYSTEM\\TAVUPD.EXE", "C:\\APP\\SYSTEM\\APP\\DLG.XBH",
+                           "C:\\APP\\USER\\A.VID", "C:\\APP\\USER\\XFRLOGS1.TXT", "C:\\APP\\SYSTEM\\XFRLOGS.TXT",
+                           "C:\\APP\\USER\\SESLOGS.TXT", "C:\\APP\\SYSTEM\\SESLOGS9.TXT", "C:\\APP\\SYSTEM\\HELP.GID",
+                           "C:\\APP\\SYSTEM\\HELP.FTS", "C:\\APP\\SYSTEM\\USER.PW", "C:\\APP\\SYSTEM\\MAIL",
+                           "C:\\APP\\SYSTEM\\NETQUEUE"}) {
+    EXPECT_FALSE(PathExists(gone)) << gone;
+  }
+  for (const char* kept : {"C:\\APP\\SYSTEM\\TAVUPD.INF", "C:\\APP\\SYSTEM\\APP\\KEEP.XBH", "C:\\APP\\SYSTEM\\A.VID",
+                           "C:\\APP\\USER\\HELP.GID", "C:\\APP\\USER\\HELP.FTS", "C:\\APP\\SYSTEM\\KEEP.DLL",
+                           "C:\\APP\\USER\\FAX.SFF"}) {
+    EXPECT_TRUE(PathExists(kept)) << kept;
+  }
+  EXPECT_FALSE(PathExists(WindowsDirectory() + "\\TAVFAXDV.INI"));
+  EXPECT_STREQ(programDir, "C:\\");
+}
+
+// The directories that go, for a value stored with and without a backslash.
+TEST_F(Sweeps, EmptiedDirectoriesGoUpToTheProductRoot) {
+  struct {
+    const char* what;
+    const char* root;
+    const char* program;
+    const char* user;
+    const char* left;  // P afterwards
+    bool parentGone;
+  } const cases[] = {
+      {"stored C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEM\\\\", "C:\\APP\\USER\\", "C:\\APP\\", true},
+      {"stored C:\\APP\\SYSTEM", "C:\\APP\\", "C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEMUSER\\", "C:\\", true},
+  };
+  for (const auto& each : cases) {
+    Files({"C:\\APP\\SYSTEM\\SRV\\S.CFG", "C:\\APP\\SYSTEM\\WTEL\\W.DAT"});
+    char programDir[32];
+    strcpy(programDir, each.program);
+    CleanProductFiles(each.root, programDir, each.user);
+    EXPECT_STREQ(programDir, each.left) << each.what;
+    EXPECT_FALSE(PathExists("C:\\APP\\SYSTEM")) << each.what;
+    EXPECT_EQ(PathExists("C:\\APP"), !each.parentGone) << each.what;
+    EXPECT_TRUE(PathExists("C:\\TESTLOG")) << each.what;  // C:\ itself never goes
+  }
+  // A user directory keeps the directory above the program directory.
+  Files({"C:\\APP\\SYSTEM\\SRV\\S.CFG", "C:\\APP\\USER\\FAX.SFF"});
+  char programDir[] = "C:\\APP\\SYSTEM\\\\";
+  CleanProductFiles("C:\\APP\\SYSTEM\\", programDir, "C:\\APP\\USER\\");
+  EXPECT_FALSE(PathExists("C:\\APP\\SYSTEM"));
+  EXPECT_TRUE(PathExists("C:\\APP\\USER\\FAX.SFF"));
+}
+
+}  // namespace
+
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "win32/hostapi.h"
+
+namespace {
+
+// Host only: a symbolic link, which the host shows as Windows shows a
+// junction (Windows 95 and NT 4 have none).
+TEST_F(Sweeps, LinksToDirectoriesAreRemovedNotEntered) {
+  Files({"C:\\OTHER\\KEEP\\PRECIOUS.DAT", "C:\\APP\\SYSTEM\\TMP\\T.TMP"});
+  ASSERT_EQ(symlink(HostPathOf("C:\\OTHER\\KEEP").c_str(), HostPathOf("C:\\APP\\SYSTEM\\TMP\\LINK").c_str()), 0);
+  ASSERT_EQ(symlink(HostPathOf("C:\\OTHER\\KEEP").c_str(), HostPathOf("C:\\APP\\SYSTEM\\MAIL").c_str()), 0);
+  EXPECT_EQ(Attributes("C:\\APP\\SYSTEM\\MAIL") & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  RemoveDirectoryTree("C:\\APP\\SYSTEM\\TMP\\");
+  RemoveDirectoryTree("C:\\APP\\SYSTEM\\MAIL\\");  // the directory itself is a link
+  EXPECT_FALSE(PathExists("C:\\APP\\SYSTEM\\TMP"));
+  EXPECT_FALSE(PathExists("C:\\APP\\SYSTEM\\MAIL"));
+  EXPECT_TRUE(PathExists("C:\\OTHER\\KEEP\\PRECIOUS.DAT"));
+}
+
+// Host only: Windows keeps ANSI paths below 260 characters.
+TEST_F(Sweeps, PathsTooLongForTheirBufferAreSkipped) {
+  std::string directory = "C:\\APP";
+  while (directory.size() < 440) directory += "\\ABCDEFGH";
+  MakeDirectories(directory);
+  const std::string longName = directory + "\\" + std::string(80, 'N') + ".TXT";  // past 520 characters
+  WriteBytes(longName, "x");
+  WriteBytes(directory + "\\S.TXT", "x");
+  DeleteFiles((directory + "\\").c_str(), "*.TXT");
+  EXPECT_TRUE(PathExists(longName));
+  EXPECT_FALSE(PathExists(directory + "\\S.TXT"));
+  RemoveDirectoryTree("C:\\APP\\");
+  EXPECT_TRUE(PathExists(longName));  // and the directories that hold it
+}
+
+}  // namespace
+#endif

@@ -237,6 +237,28 @@ TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
   }
 }
 
+// Without a program directory the names of the file clean-up would be taken
+// from the current directory; the registry clean-up and the two files in the
+// Windows directory do not need it.
+TEST_F(Removal, NoProgramDirectoryNoFileCleanUp) {
+  SetString(HKEY_LOCAL_MACHINE, std::string(kDirectoriesKey) + "\\Recent", "v", "x");
+  for (const char* name : {"C:\\TAVUPD.INF", "C:\\USER.PW", "C:\\XFRLOGS1.TXT", "C:\\HELP.GID"}) {
+    WriteBytes(name, "not the product's");
+  }
+  MakeDirectories("C:\\MAIL");
+  WriteBytes("C:\\MAIL\\INBOX.MBX", "not the product's");
+  WriteBytes(WindowsDirectory() + "\\TAVGER.EXE", "language module");
+
+  EXPECT_EQ(Remove(IDYES), 0);
+
+  for (const char* name : {"C:\\TAVUPD.INF", "C:\\USER.PW", "C:\\XFRLOGS1.TXT", "C:\\HELP.GID",
+                           "C:\\MAIL\\INBOX.MBX"}) {
+    EXPECT_TRUE(PathExists(name)) << name;
+  }
+  EXPECT_FALSE(PathExists(WindowsDirectory() + "\\TAVGER.EXE"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDirectoriesKey));
+}
+
 TEST_F(Removal, UnterminatedValueIsUsedUpToItsLength) {
   SetValue(HKEY_LOCAL_MACHINE, kDirectoriesKey, "SYSTEM", REG_SZ, "C:\\APP\\SYSTEM");
   EXPECT_EQ(Remove(IDYES), 0);
@@ -283,6 +305,21 @@ TEST_F(Removal, DirectoryTooLongForTheCommandLinesStartsNoRemover) {
   const std::vector<std::string> log = StandInLog();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].substr(0, 27), "started C:\\APP\\SYSTEM\\UNINS");
+}
+
+// Host only: a product root longer than its 260 characters.
+TEST_F(Removal, ProductRootTooLongSkipsTheFileCleanUp) {
+  std::string directory = "C:";
+  while (directory.size() < 300) directory += "\\ABCDEFGH";
+  MakeDirectories(directory);
+  WriteBytes(directory + "\\TAVUPD.EXE", "update");
+  WriteBytes(WindowsDirectory() + "\\TAVGER.EXE", "language module");
+  SetDirectory(directory);
+
+  EXPECT_EQ(Remove(IDYES), 0);
+
+  EXPECT_TRUE(PathExists(directory + "\\TAVUPD.EXE"));
+  EXPECT_FALSE(PathExists(WindowsDirectory() + "\\TAVGER.EXE"));
 }
 #endif
 

@@ -1,0 +1,101 @@
+#include "files/schedule.h"
+
+#include "common/strings.h"
+
+namespace {
+
+// The byte after the "]" of the first header [section], letters compared
+// without regard to case; null when there is none. The search stops at the
+// first zero byte, and after a "[" that is not the header it goes on right
+// after that "[", not after its "]".
+const char* FindSectionHeader(const char* text, const char* section) {
+  const size_t length = StrLength(section);
+  const char* cursor = text;
+  for (;;) {
+    while (*cursor != '\0' && *cursor != '[') ++cursor;
+    if (*cursor == '\0') return nullptr;
+    const char* name = cursor + 1;
+    const char* close = name;
+    while (*close != '\0' && *close != ']') ++close;
+    if (*close == ']' && static_cast<size_t>(close - name) == length &&
+        (length == 0 || AsciiEqualNoCase(name, section, length))) {
+      return close + 1;
+    }
+    cursor = name;
+  }
+}
+
+bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+
+bool WriteAll(HANDLE file, const char* bytes, DWORD count) {
+  DWORD written = 0;
+  return WriteFile(file, bytes, count, &written, nullptr) && written == count;
+}
+
+}  // namespace
+
+bool PlanIniEntry(const char* text, DWORD size, const char* section, const char* key, const char* value,
+                  char* entry, size_t capacity, DWORD* insertAt) {
+  const char* header = FindSectionHeader(text, section);
+  if (header != nullptr) {
+    DWORD at = static_cast<DWORD>(header - text);
+    // Text after the bracket (blanks, a comment) stays on the header's line
+    // instead of ending up in the new entry's value.
+    while (at < size && !IsLineBreak(text[at])) ++at;
+    *insertAt = at;
+    return StrFormat(entry, capacity, "\r\n%s=%s", key, value);
+  }
+  *insertAt = size;
+  // A header glued to the end of the last line would not be found by
+  // Windows 95, and the file would never be deleted.
+  if (size > 0 && !IsLineBreak(text[size - 1])) {
+    return StrFormat(entry, capacity, "\r\n[%s]\r\n%s=%s", section, key, value);
+  }
+  return StrFormat(entry, capacity, "[%s]\r\n%s=%s", section, key, value);
+}
+
+void IniAddEntry(const char* section, const char* key, const char* value, const char* file) {
+  // The profile functions keep a cached copy; flush it before editing.
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
+  HANDLE handle = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  const DWORD size = GetFileSize(handle, nullptr);
+  char* text = size != INVALID_FILE_SIZE ? static_cast<char*>(LocalAlloc(LMEM_FIXED, size + 1)) : nullptr;
+  DWORD read = 0;
+  // A short read would leave part of the buffer unknown, to be written back.
+  if (text != nullptr && ReadFile(handle, text, size, &read, nullptr) && read == size) {
+    text[size] = '\0';
+    char entry[520];
+    DWORD insertAt = 0;
+    if (PlanIniEntry(text, size, section, key, value, entry, CountOf(entry), &insertAt)) {
+      const bool written = SetFilePointer(handle, static_cast<LONG>(insertAt), nullptr, FILE_BEGIN) == insertAt &&
+                           WriteAll(handle, entry, static_cast<DWORD>(StrLength(entry))) &&
+                           WriteAll(handle, text + insertAt, size - insertAt) && SetEndOfFile(handle);
+      if (!written) {
+        // Put back what was there: the moved bytes, and the old length. Never
+        // write where the position is not known.
+        if (SetFilePointer(handle, static_cast<LONG>(insertAt), nullptr, FILE_BEGIN) == insertAt) {
+          WriteAll(handle, text + insertAt, size - insertAt);
+        }
+        if (SetFilePointer(handle, static_cast<LONG>(size), nullptr, FILE_BEGIN) == size) SetEndOfFile(handle);
+      }
+    }
+  }
+  if (text != nullptr) LocalFree(text);
+  CloseHandle(handle);
+}
+
+void DeleteOrScheduleFile(const char* path) {
+  if (DeleteFileA(path)) return;
+  if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return;
+  // Windows 95 has no delayed delete of its own; it carries out WININIT.INI.
+  char iniPath[460];
+  const UINT length = GetWindowsDirectoryA(iniPath, CountOf(iniPath));
+  if (length == 0 || length >= CountOf(iniPath) || !StrAppend(iniPath, CountOf(iniPath), "\\WININIT.INI")) return;
+  char shortPath[260];
+  const DWORD shortLength = GetShortPathNameA(path, shortPath, CountOf(shortPath));
+  // No short path, no entry: NUL= with a wrong name could delete another file.
+  if (shortLength == 0 || shortLength >= CountOf(shortPath)) return;
+  IniAddEntry("Rename", "NUL", shortPath, iniPath);
+}

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "files/schedule.h"
+#include "support/sandbox.h"
+
+#ifndef _WIN32
+#include "win32/hostapi.h"
+#endif
+
+namespace {
+
+const char kIni[] = "C:\\SANDBOX\\WININIT.INI";
+const char kValue[] = "C:\\WINDOWS\\TAVUNINS.EXE";
+
+class WininitEntries : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    MakeDirectories("C:\\SANDBOX");
+  }
+  // The file after one entry was added to `before` (null: no file yet).
+  std::string AfterAdding(const char* before, const char* value = kValue) {
+    if (before != nullptr) WriteBytes(kIni, before);
+    IniAddEntry("Rename", "NUL", value, kIni);
+    std::string after;
+    EXPECT_TRUE(ReadBytes(kIni, &after));
+    return after;
+  }
+};
+
+TEST_F(WininitEntries, NewFileHoldsExactlyHeaderAndEntry) {
+  EXPECT_EQ(AfterAdding(nullptr), "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE");
+}
+
+TEST_F(WininitEntries, WhereTheEntryGoes) {
+  struct {
+    const char* what;
+    const char* before;
+    const char* after;
+  } const cases[] = {
+      {"first line of an existing section", "[Other]\r\nA=1\r\n[Rename]\r\nNUL=C:\\OLD.EXE\r\n[Last]\r\n",
+       "[Other]\r\nA=1\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\nNUL=C:\\OLD.EXE\r\n[Last]\r\n"},
+      {"letters in another case", "[rENAME]\r\n", "[rENAME]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},
+      {"blanks inside the brackets", "[ Rename ]\r\n",
+       "[ Rename ]\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"a longer name", "[Renamed]\r\nX=1\r\n", "[Renamed]\r\nX=1\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"search goes on after the [", "[a[Rename]\r\n", "[a[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},
+      {"first match wins", "[Rename]\r\n[RENAME]\r\n", "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n[RENAME]\r\n"},
+      {"header as the last line", "[Rename]", "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      // Text after the bracket stays on the header's line.
+      {"comment after the header", "[Rename] ; pending\r\nNUL=C:\\OLD.EXE\r\n",
+       "[Rename] ; pending\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\nNUL=C:\\OLD.EXE\r\n"},
+      // A header must start its own line, or Windows 95 would not find it.
+      {"last line without a break", "[boot]\r\nshell=Explorer.exe",
+       "[boot]\r\nshell=Explorer.exe\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"empty file", "", "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+  };
+  for (const auto& each : cases) {
+    EXPECT_EQ(AfterAdding(each.before), each.after) << each.what;
+  }
+}
+
+TEST_F(WininitEntries, ZeroByteEndsTheSearchButNotTheFile) {
+  const std::string before("[x]\r\n\0[Rename]\r\n", 16);
+  WriteBytes(kIni, before);
+  IniAddEntry("Rename", "NUL", kValue, kIni);
+  std::string after;
+  ASSERT_TRUE(ReadBytes(kIni, &after));
+  EXPECT_EQ(after, before + "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE");
+}
+
+TEST_F(WininitEntries, EntriesStackAndRepeat) {
+  IniAddEntry("Rename", "NUL", "C:\\FIRST.EXE", kIni);
+  IniAddEntry("Rename", "NUL", "C:\\SECOND.EXE", kIni);
+  IniAddEntry("Rename", "NUL", "C:\\SECOND.EXE", kIni);
+  std::string text;
+  ASSERT_TRUE(ReadBytes(kIni, &text));
+  EXPECT_EQ(text, "[Rename]\r\nNUL=C:\\SECOND.EXE\r\nNUL=C:\\SECOND.EXE\r\nNUL=C:\\FIRST.EXE");
+}
+
+TEST_F(WininitEntries, FileThatCannotBeOpenedStaysAsItWas) {
+  WriteBytes(kIni, "[boot]\r\n");
+  HANDLE held = CreateFileA(kIni, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  IniAddEntry("Rename", "NUL", kValue, kIni);
+  CloseHandle(held);
+  ASSERT_TRUE(SetFileAttributesA(kIni, FILE_ATTRIBUTE_READONLY));
+  IniAddEntry("Rename", "NUL", kValue, kIni);
+  std::string text;
+  ASSERT_TRUE(ReadBytes(kIni, &text));
+  EXPECT_EQ(text, "[boot]\r\n");
+  SetFileAttributesA(kIni, FILE_ATTRIBUTE_NORMAL);
+}
+
+#ifndef _WIN32
+// Host only: failing file calls on purpose.
+TEST_F(WininitEntries, FailedWritePutsTheFileBack) {
+  const std::string before = "[Other]\r\nA=1\r\n[Rename]\r\nNUL=C:\\OLD.EXE\r\n[Last]\r\nB=2\r\n";
+  struct {
+    const char* what;
+    HostFault fault;
+    int after;
+  } const cases[] = {
+      {"entry write", HostFault::kWriteFile, 0},      {"write of the moved bytes", HostFault::kWriteFile, 1},
+      {"truncation", HostFault::kSetEndOfFile, 0},    {"positioning", HostFault::kSetFilePointer, 0},
+      {"size", HostFault::kGetFileSize, 0},            {"read", HostFault::kReadFile, 0},
+  };
+  for (const auto& each : cases) {
+    WriteBytes(kIni, before);
+    HostFailCall(each.fault, each.after);
+    IniAddEntry("Rename", "NUL", kValue, kIni);
+    HostClearFaults();
+    std::string text;
+    ASSERT_TRUE(ReadBytes(kIni, &text));
+    EXPECT_EQ(text, before) << each.what;
+  }
+}
+#endif
+
+class Scheduling : public SandboxTest {
+ protected:
+  std::string WininitPath() { return WindowsDirectory() + "\\WININIT.INI"; }
+  HANDLE Hold(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+};
+
+TEST_F(Scheduling, FreeFileGoesAtOnceWithoutWininit) {
+  WriteBytes(WindowsDirectory() + "\\TAVGER.EXE", "x");
+  DeleteOrScheduleFile((WindowsDirectory() + "\\TAVGER.EXE").c_str());
+  EXPECT_FALSE(PathExists(WindowsDirectory() + "\\TAVGER.EXE"));
+  EXPECT_FALSE(PathExists(WininitPath()));
+}
+
+TEST_F(Scheduling, FileInUseOnNtGoesToThePendingRenames) {
+  const std::string path = WindowsDirectory() + "\\TAVUNINS.EXE";
+  WriteBytes(path, "x");
+  HANDLE held = Hold(path);
+  DeleteOrScheduleFile(path.c_str());
+  CloseHandle(held);
+  EXPECT_TRUE(PathExists(path));
+  EXPECT_FALSE(PathExists(WininitPath()));
+  DWORD type = 0;
+  std::string pending;
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                       "PendingFileRenameOperations", &type, &pending));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+}
+
+#ifndef _WIN32
+// Host only: a Windows 95 machine, which refuses MoveFileExA.
+TEST_F(Scheduling, FileInUseOnWindows95GoesToWininitByItsShortName) {
+  ReopenMachine("platform=95");
+  MakeDirectories("C:\\Programme\\Communication Suite");
+  const std::string path = "C:\\Programme\\Communication Suite\\Uninstaller.exe";
+  WriteBytes(path, "x");
+  HANDLE held = Hold(path);
+  DeleteOrScheduleFile(path.c_str());
+  CloseHandle(held);
+  std::string text;
+  ASSERT_TRUE(ReadBytes(WininitPath(), &text));
+  EXPECT_EQ(text, "[Rename]\r\nNUL=C:\\PROGRA~1\\COMMUN~1\\UNINST~1.EXE");
+}
+
+TEST_F(Scheduling, FileWithoutAShortNameIsNotWrittenToWininit) {
+  ReopenMachine("platform=95");
+  DeleteOrScheduleFile("C:\\WINDOWS\\VANISHED.EXE");
+  EXPECT_FALSE(PathExists(WininitPath()));
+}
+#endif
+
+}  // namespace
