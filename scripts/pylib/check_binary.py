@@ -53,6 +53,13 @@ def main():
     for name, value in expected.items():
         if fields.get(name) != value:
             problems.append("%s is %s, not %s" % (name, fields.get(name), value))
+    # Code that would have to run before the entry point: nothing runs it
+    # without a C runtime.
+    for section in re.findall(r"^\s*\d+\s+(\S+)\s", subprocess.run([objdump, "-h", binary], check=True,
+                                                               stdout=subprocess.PIPE,
+                                                               universal_newlines=True).stdout, re.M):
+        if section in (".ctors", ".dtors", ".CRT", ".tls", ".init_array"):
+            problems.append("has a %s section: static initialisers that would never run" % section)
     size = os.path.getsize(binary)
     if size > limits.get("size", size):
         problems.append("%d bytes, more than the %d allowed" % (size, limits["size"]))

@@ -118,8 +118,8 @@ def report_files(before, after):
                                      machine.describe_attributes(new["attributes"])))
         for entry in added:
             print("  added %s" % entry["path"])
-    kept = [after[k]["path"] for k in sorted(after) if "TAVCOM" in k or k.endswith("KEEP.TXT")]
-    heading("Left in place (user data, another program's file)")
+    kept = [after[k]["path"] for k in sorted(after) if ("TAVCOM" in k or k.endswith("KEEP.TXT")) and not after[k]["dir"]]
+    heading("Files left in place (the user's data, another program's file)")
     for path in kept:
         print("  " + path)
 

@@ -7,8 +7,9 @@ A scenario file (tests/scenarios/*.scn) has sections:
                command (the main uninstaller's command line), answers (yes or
                no for each Yes/No box, in order), include (another file whose
                sections come first)
-  [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text,
-               or @standin, @library, @bare-library for a stand-in
+  [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text
+               (\r and \n stand for CR and LF), or @standin, @library,
+               @bare-library for a stand-in
   [directories] PATH, one a line: empty directories
   [registry]   REGEDIT4 lines
   [hold]       PATH, one a line: held open without sharing by another program
@@ -18,6 +19,7 @@ A scenario file (tests/scenarios/*.scn) has sections:
                file: PATH | no file: PATH | attributes: PATH | LIST
                key: KEY | no key: KEY | value: KEY | NAME | DATA
                no value: KEY | NAME | value contains: KEY | NAME | TEXT
+               content: PATH | TEXT (with \r and \n for the line breaks)
                unchanged: yes
 
 %WINDOWS% and %SYSTEM% stand for the Windows and system directory of the
@@ -111,6 +113,10 @@ def expand(text, places, doubled=False):
     return text
 
 
+def unescape(text):
+    return text.replace("\\r", "\r").replace("\\n", "\n")
+
+
 def registry_text(scenario, places, extra=""):
     lines = ["REGEDIT4", ""]
     for line in scenario.registry:
@@ -164,7 +170,7 @@ def write_files(scenario, drive_dir, places, fixtures):
             os.chmod(host, 0o755)
         else:
             with open(host, "wb") as f:
-                f.write(expand(content, places).encode("cp1252"))
+                f.write(unescape(expand(content, places)).encode("cp1252"))
         bits = 0
         for attribute in attributes:
             bits |= {"hidden": machine.HIDDEN, "system": machine.SYSTEM, "readonly": 0}[attribute]
@@ -426,6 +432,12 @@ def check(scenario, target, outcome):
                                               (machine.SYSTEM, "system")) if bits & b)
                 if found != wanted:
                     failures.append("%s has %s, expected %s" % (args[0], found or "none", wanted or "none"))
+        elif kind == "content":
+            host = lookup(outcome.drive, args[0])
+            wanted = unescape(args[1]).encode("cp1252")
+            found = open(host, "rb").read() if host else None
+            if found != wanted:
+                failures.append("%s holds %r, expected %r" % (args[0], found, wanted))
         elif kind == "key" and outcome.registry.key(args[0]) is None:
             failures.append("key %s is gone" % args[0])
         elif kind == "no key" and outcome.registry.key(args[0]) is not None:
@@ -447,7 +459,7 @@ def check(scenario, target, outcome):
         elif kind == "unchanged" and outcome.unchanged:
             failures.append("the machine changed: " + "; ".join(outcome.unchanged))
         elif kind not in ("exit", "file", "no file", "attributes", "key", "no key", "value", "no value",
-                          "value contains", "unchanged", "box", "boxes", "call", "calls"):
+                          "value contains", "unchanged", "box", "boxes", "call", "calls", "content"):
             failures.append("unknown expectation '%s'" % kind)
     return failures
 
