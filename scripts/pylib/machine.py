@@ -90,17 +90,32 @@ def parse_data(data):
     raise ValueError("unreadable value data: " + data)
 
 
+def _logical_lines(lines):
+    """The lines of a registry file, hex data continued over several lines
+    joined into one."""
+    i = 0
+    while i < len(lines):
+        line = lines[i].strip()
+        i += 1
+        while line.endswith("\\") and i < len(lines):
+            line = line[:-1] + lines[i].strip()
+            i += 1
+        yield line
+
+
+def _name_and_data(line, unquote):
+    """Splits NAME=DATA, where NAME is @ or a quoted string."""
+    name, pos = ("", 1) if line.startswith("@") else unquote(line)
+    return name, line[pos:].lstrip()[1:].strip()
+
+
 def parse_regedit4(raw):
     """A REGEDIT4 file (Windows-1252 bytes) as a Registry, read as regedit
     imports it."""
     text = raw.decode("cp1252", "replace").replace("\r\n", "\n")
     registry = Registry()
-    lines = text.split("\n")
     current = None
-    i = 0
-    while i < len(lines):
-        line = lines[i].strip()
-        i += 1
+    for line in _logical_lines(text.split("\n")):
         if not line or line.startswith(";") or line == "REGEDIT4":
             continue
         if line.startswith("["):
@@ -111,16 +126,9 @@ def parse_regedit4(raw):
             else:
                 current = registry.ensure(name)
             continue
-        while line.endswith("\\") and i < len(lines):
-            line = line[:-1] + lines[i].strip()
-            i += 1
-        if line.startswith("@"):
-            name, pos = "", 1
-        else:
-            name, pos = _unquote(line, 0)
-        data = line[pos:].lstrip()[1:].strip()
         if current is None:
             raise ValueError("value outside a key: " + line)
+        name, data = _name_and_data(line, lambda l: _unquote(l, 0))
         if data == "-":
             current["values"].pop(fold(name), None)
             continue
@@ -235,26 +243,15 @@ def parse_wine_hive(raw, root, registry=None):
     user.reg for HKEY_CURRENT_USER), with strings turned into the ANSI bytes
     a program reading them with the A functions would get."""
     registry = registry or Registry()
-    lines = raw.decode("utf-8", "replace").split("\n")
     current = None
-    i = 0
-    while i < len(lines):
-        line = lines[i].rstrip("\r")
-        i += 1
+    for line in _logical_lines(raw.decode("utf-8", "replace").split("\n")):
         if line.startswith("["):
             name, _ = _wine_unescape(line, 1, "]")
             current = registry.ensure(root + "\\" + name)
             continue
         if current is None or not line or line[0] not in '"@':
             continue
-        while line.endswith("\\") and i < len(lines):
-            line = line[:-1] + lines[i].strip()
-            i += 1
-        if line.startswith("@"):
-            name, pos = "", 1
-        else:
-            name, pos = _wine_unescape(line, 1, '"')
-        data = line[pos + 1:]
+        name, data = _name_and_data(line, lambda l: _wine_unescape(l, 1, '"'))
         if data.startswith('"'):
             text, _ = _wine_unescape(data, 1, '"')
             kind, value = REG_SZ, _ansi(text) + b"\0"

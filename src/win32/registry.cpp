@@ -540,6 +540,18 @@ LONG Walk(std::shared_ptr<RegKey> key, const char* subKey, bool createMissing,
   return ERROR_SUCCESS;
 }
 
+// The key behind a handle, when it is still there and the handle was opened
+// with the rights the call needs.
+LONG UsableKey(HKEY handle, REGSAM needed, std::shared_ptr<RegKey>* key) {
+  REGSAM held = 0;
+  LONG status = ERROR_SUCCESS;
+  *key = KeyOf(handle, &held, &status);
+  if (!*key) return status;
+  if ((*key)->deleted) return ERROR_KEY_DELETED;
+  if ((held & needed) != needed) return ERROR_ACCESS_DENIED;
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
@@ -582,12 +594,9 @@ extern "C" LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result
 
 extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD, LPDWORD type,
                                            LPBYTE data, LPDWORD size) {
-  REGSAM held = 0;
-  LONG status = ERROR_SUCCESS;
-  std::shared_ptr<RegKey> key = KeyOf(handle, &held, &status);
-  if (!key) return status;
-  if (key->deleted) return ERROR_KEY_DELETED;
-  if ((held & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<RegKey> key;
+  const LONG status = UsableKey(handle, KEY_QUERY_VALUE, &key);
+  if (status != ERROR_SUCCESS) return status;
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
   RegValue* value = key->FindValue(name != nullptr ? name : "");
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
@@ -605,12 +614,9 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD, LP
 
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type,
                                          const BYTE* data, DWORD size) {
-  REGSAM held = 0;
-  LONG status = ERROR_SUCCESS;
-  std::shared_ptr<RegKey> key = KeyOf(handle, &held, &status);
-  if (!key) return status;
-  if (key->deleted) return ERROR_KEY_DELETED;
-  if ((held & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<RegKey> key;
+  const LONG status = UsableKey(handle, KEY_SET_VALUE, &key);
+  if (status != ERROR_SUCCESS) return status;
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
   const std::string valueName = name != nullptr ? name : "";
   const std::string bytes = size != 0 ? std::string(reinterpret_cast<const char*>(data), size) : "";
@@ -626,12 +632,9 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD 
 }
 
 extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
-  REGSAM held = 0;
-  LONG status = ERROR_SUCCESS;
-  std::shared_ptr<RegKey> key = KeyOf(handle, &held, &status);
-  if (!key) return status;
-  if (key->deleted) return ERROR_KEY_DELETED;
-  if ((held & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<RegKey> key;
+  const LONG status = UsableKey(handle, KEY_SET_VALUE, &key);
+  if (status != ERROR_SUCCESS) return status;
   RegValue* value = key->FindValue(name != nullptr ? name : "");
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   key->values.erase(key->values.begin() + (value - &key->values[0]));
@@ -659,12 +662,9 @@ extern "C" LSTATUS WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
 extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
                                         LPDWORD, LPSTR className, LPDWORD classSize,
                                         FILETIME* lastWrite) {
-  REGSAM held = 0;
-  LONG status = ERROR_SUCCESS;
-  std::shared_ptr<RegKey> key = KeyOf(handle, &held, &status);
-  if (!key) return status;
-  if (key->deleted) return ERROR_KEY_DELETED;
-  if ((held & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<RegKey> key;
+  const LONG status = UsableKey(handle, KEY_ENUMERATE_SUB_KEYS, &key);
+  if (status != ERROR_SUCCESS) return status;
   if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
   if (index >= key->children.size()) return ERROR_NO_MORE_ITEMS;
   auto child = key->children.begin();
@@ -683,12 +683,9 @@ extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LP
 
 extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
                                        LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  REGSAM held = 0;
-  LONG status = ERROR_SUCCESS;
-  std::shared_ptr<RegKey> key = KeyOf(handle, &held, &status);
-  if (!key) return status;
-  if (key->deleted) return ERROR_KEY_DELETED;
-  if ((held & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<RegKey> key;
+  const LONG status = UsableKey(handle, KEY_QUERY_VALUE, &key);
+  if (status != ERROR_SUCCESS) return status;
   if (name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
   if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
   const RegValue& value = key->values[index];
