@@ -171,26 +171,4 @@ TEST_F(RuntimeGuard, OnlyARuntimeWithACountOfOneStaysWritable) {
   }
 }
 
-TEST_F(RuntimeGuard, ReadOnlyBeforeTheRunIsClearedAfterIt) {
-  ASSERT_TRUE(SetFileAttributesA(Name("MSVCRT40.DLL").c_str(), FILE_ATTRIBUTE_READONLY));
-  SetDword(HKEY_LOCAL_MACHINE, kCounts, Name("MSVCRT40.DLL").c_str(), 1);
-  ProtectSharedRuntimes();
-  UnprotectSharedRuntimes();
-  EXPECT_FALSE(ReadOnly("MSVCRT40.DLL"));
-}
-
-TEST_F(RuntimeGuard, LibraryCountIsRaisedByTwoForTheRun) {
-  SetDword(HKEY_LOCAL_MACHINE, kCounts, Name("AWLHUT32.DLL").c_str(), 3);
-  ProtectSharedRuntimes();
-  EXPECT_EQ(Stored(Name("AWLHUT32.DLL")), "4:" + Dword(5));
-  UnprotectSharedRuntimes();
-  EXPECT_EQ(Stored(Name("AWLHUT32.DLL")), "4:" + Dword(3));
-
-  DeleteKeyTree(HKEY_LOCAL_MACHINE, kCounts);
-  ProtectSharedRuntimes();
-  EXPECT_EQ(Stored(Name("AWLHUT32.DLL")), "4:" + Dword(2));
-  UnprotectSharedRuntimes();
-  EXPECT_EQ(Stored(Name("AWLHUT32.DLL")), "4:" + Dword(0));  // a count of 0 stays
-}
-
 }  // namespace
