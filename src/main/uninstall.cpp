@@ -46,6 +46,11 @@ void ClearDerivedStrings(RunStrings* run) {
 // that no remover is started from the root of the current drive.
 void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
   const char* value = run->text;
+  // A relative directory would make every program and file of the removal
+  // depend on the current directory.
+  const bool fullPath = (value[0] != '\0' && value[1] == ':' && value[2] == '\\') ||
+                        (value[0] == '\\' && value[1] == '\\');
+  if (!fullPath) return;
   char shortDir[460];
   const DWORD length = GetShortPathNameA(value, shortDir, CountOf(shortDir));
   if (length == 0 || length >= CountOf(shortDir)) return;

@@ -95,6 +95,8 @@ TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
       {"a number", REG_DWORD, Dword(7)},
       {"expandable", REG_EXPAND_SZ, std::string("C:\\APP\\SYSTEM\\") + '\0'},
       {"a directory that is gone", REG_SZ, std::string("C:\\GONE\\") + '\0'},
+      {"a relative directory", REG_SZ, std::string("APP\\SYSTEM\\") + '\0'},
+      {"a drive-relative directory", REG_SZ, std::string("C:APP\\SYSTEM\\") + '\0'},
       {"empty", REG_SZ, std::string(1, '\0')},
   };
   for (const auto& each : cases) {
