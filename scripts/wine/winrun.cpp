@@ -61,13 +61,20 @@ bool Parse(const std::string& line, Options* options) {
     const size_t equals = word.find('=');
     const std::string name = word.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
-    if (name == "--import") options->import = value;
-    else if (name == "--hold") options->holds.push_back(value);
-    else if (name == "--answers") options->answers = Split(value, ',');
-    else if (name == "--boxes") options->boxes = value;
-    else if (name == "--exit") options->exitFile = value;
-    else if (name == "--standin") options->standIn = value;
-    else return false;
+    if (name == "--import")
+      options->import = value;
+    else if (name == "--hold")
+      options->holds.push_back(value);
+    else if (name == "--answers")
+      options->answers = Split(value, ',');
+    else if (name == "--boxes")
+      options->boxes = value;
+    else if (name == "--exit")
+      options->exitFile = value;
+    else if (name == "--standin")
+      options->standIn = value;
+    else
+      return false;
   }
 }
 
@@ -147,7 +154,8 @@ void Answer(HWND box, Options* options) {
     record += "[OK]\n";
   }
   Append(options->boxes, record);
-  PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
   for (int waited = 0; IsWindow(box) && waited < 20000; waited += 10) Sleep(10);
 }
 
@@ -169,8 +177,9 @@ int main() {
   for (size_t i = 0; i < options.holds.size(); ++i) {
     const std::string ready = options.exitFile + ".ready" + std::to_string(i);
     PROCESS_INFORMATION holder = {};
-    if (!Start(options.standIn + " --hold=" + options.holds[i] + " --ready=" + ready + " --release=" + release,
-               &holder)) {
+    if (!Start(
+            options.standIn + " --hold=" + options.holds[i] + " --ready=" + ready + " --release=" + release,
+            &holder)) {
       return 97;
     }
     holders.push_back(holder);

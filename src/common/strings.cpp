@@ -68,11 +68,19 @@ bool StrFormat(char* destination, size_t capacity, const char* format, ...) {
     destination[have + run] = '\0';
     if (*stop == '\0') break;
     switch (stop[1]) {
-      case 's': fits = StrAppend(destination, capacity, va_arg(arguments, const char*)); break;
+      case 's':
+        fits = StrAppend(destination, capacity, va_arg(arguments, const char*));
+        break;
       case 'i':
-      case 'd': fits = AppendDecimal(destination, capacity, va_arg(arguments, int)); break;
-      case '%': fits = StrAppend(destination, capacity, "%"); break;
-      default: fits = false; break;
+      case 'd':
+        fits = AppendDecimal(destination, capacity, va_arg(arguments, int));
+        break;
+      case '%':
+        fits = StrAppend(destination, capacity, "%");
+        break;
+      default:
+        fits = false;
+        break;
     }
     literal = stop + 2;
   }

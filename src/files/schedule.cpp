@@ -57,8 +57,8 @@ bool PlanIniEntry(const char* text, DWORD size, const char* section, const char*
 void IniAddEntry(const char* section, const char* key, const char* value, const char* file) {
   // The profile functions keep a cached copy; flush it before editing.
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
-  HANDLE handle = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+  HANDLE handle = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return;
   const DWORD size = GetFileSize(handle, nullptr);
   char* text = size != INVALID_FILE_SIZE ? static_cast<char*>(LocalAlloc(LMEM_FIXED, size + 1)) : nullptr;
@@ -69,16 +69,18 @@ void IniAddEntry(const char* section, const char* key, const char* value, const 
     char entry[520];
     DWORD insertAt = 0;
     if (PlanIniEntry(text, size, section, key, value, entry, CountOf(entry), &insertAt)) {
-      const bool written = SetFilePointer(handle, static_cast<LONG>(insertAt), nullptr, FILE_BEGIN) == insertAt &&
-                           WriteAll(handle, entry, static_cast<DWORD>(StrLength(entry))) &&
-                           WriteAll(handle, text + insertAt, size - insertAt) && SetEndOfFile(handle);
+      const bool written =
+          SetFilePointer(handle, static_cast<LONG>(insertAt), nullptr, FILE_BEGIN) == insertAt &&
+          WriteAll(handle, entry, static_cast<DWORD>(StrLength(entry))) &&
+          WriteAll(handle, text + insertAt, size - insertAt) && SetEndOfFile(handle);
       if (!written) {
         // Put back what was there: the moved bytes, and the old length. Never
         // write where the position is not known.
         if (SetFilePointer(handle, static_cast<LONG>(insertAt), nullptr, FILE_BEGIN) == insertAt) {
           WriteAll(handle, text + insertAt, size - insertAt);
         }
-        if (SetFilePointer(handle, static_cast<LONG>(size), nullptr, FILE_BEGIN) == size) SetEndOfFile(handle);
+        if (SetFilePointer(handle, static_cast<LONG>(size), nullptr, FILE_BEGIN) == size)
+          SetEndOfFile(handle);
       }
     }
   }
@@ -92,7 +94,8 @@ void DeleteOrScheduleFile(const char* path) {
   // Windows 95 has no delayed delete of its own; it carries out WININIT.INI.
   char iniPath[460];
   const UINT length = GetWindowsDirectoryA(iniPath, CountOf(iniPath));
-  if (length == 0 || length >= CountOf(iniPath) || !StrAppend(iniPath, CountOf(iniPath), "\\WININIT.INI")) return;
+  if (length == 0 || length >= CountOf(iniPath) || !StrAppend(iniPath, CountOf(iniPath), "\\WININIT.INI"))
+    return;
   char shortPath[260];
   const DWORD shortLength = GetShortPathNameA(path, shortPath, CountOf(shortPath));
   // No short path, no entry: NUL= with a wrong name could delete another file.

@@ -17,12 +17,12 @@ struct FileStep {
 };
 
 const FileStep kFileSteps[] = {
-    {Base::kRoot, nullptr, "TAVUPD.INF"},      {Base::kProgram, nullptr, "TAVUPD.EXE"},
-    {Base::kProgram, "APP\\", "DLG.XBH"},      {Base::kUser, nullptr, "*.VID"},
-    {Base::kUser, nullptr, "XFRLOGS*.TXT"},    {Base::kProgram, nullptr, "XFRLOGS*.TXT"},
-    {Base::kUser, nullptr, "SESLOGS*.TXT"},    {Base::kProgram, nullptr, "SESLOGS*.TXT"},
-    {Base::kProgram, nullptr, "*.GID"},        {Base::kProgram, nullptr, "*.FTS"},
-    {Base::kProgram, "MAIL\\", "*.*"},         {Base::kProgram, nullptr, "USER.PW"},
+    {Base::kRoot, nullptr, "TAVUPD.INF"},   {Base::kProgram, nullptr, "TAVUPD.EXE"},
+    {Base::kProgram, "APP\\", "DLG.XBH"},   {Base::kUser, nullptr, "*.VID"},
+    {Base::kUser, nullptr, "XFRLOGS*.TXT"}, {Base::kProgram, nullptr, "XFRLOGS*.TXT"},
+    {Base::kUser, nullptr, "SESLOGS*.TXT"}, {Base::kProgram, nullptr, "SESLOGS*.TXT"},
+    {Base::kProgram, nullptr, "*.GID"},     {Base::kProgram, nullptr, "*.FTS"},
+    {Base::kProgram, "MAIL\\", "*.*"},      {Base::kProgram, nullptr, "USER.PW"},
 };
 
 const char* const kDataDirectories[] = {"MAIL\\", "INFO\\", "SRV\\",      "TMP\\",
@@ -77,7 +77,9 @@ void RemoveSubdirectory(const char* directory, const WIN32_FIND_DATAA& found, co
 
 }  // namespace
 
-void DeleteFiles(const char* directory, const char* pattern) { ForEachMatch(directory, pattern, DeleteMatch); }
+void DeleteFiles(const char* directory, const char* pattern) {
+  ForEachMatch(directory, pattern, DeleteMatch);
+}
 
 void DeleteSharedFiles(const char* directory, const char* pattern) {
   ForEachMatch(directory, pattern, DeleteSharedMatch);
@@ -108,7 +110,9 @@ void RemoveDirectoryTree(const char* directory) {
 
 int CleanProductFiles(const char* productRoot, char* programDir, const char* userDir) {
   for (const FileStep& step : kFileSteps) {
-    const char* base = step.base == Base::kRoot ? productRoot : step.base == Base::kUser ? userDir : programDir;
+    const char* base = step.base == Base::kRoot   ? productRoot
+                       : step.base == Base::kUser ? userDir
+                                                  : programDir;
     char directory[520];
     if (Join(directory, CountOf(directory), base, step.subdirectory)) DeleteFiles(directory, step.pattern);
   }

@@ -17,8 +17,8 @@ int RunProgram(char* commandLine, int visible, const char* title) {
     startup.wShowWindow = SW_SHOWDEFAULT;
   }
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
-                      nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr,
+                      nullptr, &startup, &process)) {
     return 0;
   }
   DWORD exitCode = 0;

@@ -9,14 +9,14 @@ extern "C" {
 
 // The compiler would turn these loops back into calls to themselves.
 __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(void* target, int value,
-                                                                          size_t count) {
+                                                                           size_t count) {
   unsigned char* bytes = static_cast<unsigned char*>(target);
   while (count-- != 0) *bytes++ = static_cast<unsigned char>(value);
   return target;
 }
 
-__attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(
-    void* target, const void* source, size_t count) {
+__attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void* target, const void* source,
+                                                                           size_t count) {
   unsigned char* to = static_cast<unsigned char*>(target);
   const unsigned char* from = static_cast<const unsigned char*>(source);
   while (count-- != 0) *to++ = *from++;
@@ -29,8 +29,7 @@ __attribute__((force_align_arg_pointer)) void PreuninstStartup(void) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   GetStartupInfoA(&startup);
-  const int showState =
-      (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : SW_SHOWDEFAULT;
+  const int showState = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : SW_SHOWDEFAULT;
   ExitProcess(static_cast<UINT>(UninstallMain(GetModuleHandleA(nullptr), arguments, showState)));
 }
 

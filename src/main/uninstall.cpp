@@ -17,13 +17,13 @@ struct RunStrings {
   char text[520];         // confirmation, then the directory value, then the restart notice
   char interpreter[260];  // <Windows>\COMMAND.COM
   char keyPath[256];
-  char programDir[460];  // P: short form of the value and a backslash
+  char programDir[460];   // P: short form of the value and a backslash
   char productRoot[260];  // R
   char userDir[460];      // U
   char controlLibrary[460];
-  char unloadCommand[460];   // QBPMNLDR, Windows 95
-  char removeCommand[460];   // TAVCC, NT
-  char faxSetupCommand[460];  // FXPSET, both
+  char unloadCommand[460];     // QBPMNLDR, Windows 95
+  char removeCommand[460];     // TAVCC, NT
+  char faxSetupCommand[460];   // FXPSET, both
   char linkSetupCommand[460];  // LNKSETUP, NT
   char exchangeLibrary[520];
   char windowsDir[260];  // W
@@ -48,8 +48,8 @@ void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
   const char* value = run->text;
   // A relative directory would make every program and file of the removal
   // depend on the current directory.
-  const bool fullPath = (value[0] != '\0' && value[1] == ':' && value[2] == '\\') ||
-                        (value[0] == '\\' && value[1] == '\\');
+  const bool fullPath =
+      (value[0] != '\0' && value[1] == ':' && value[2] == '\\') || (value[0] == '\\' && value[1] == '\\');
   if (!fullPath) return;
   char shortDir[460];
   const DWORD length = GetShortPathNameA(value, shortDir, CountOf(shortDir));
@@ -60,15 +60,11 @@ void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
               StrAppend(p, CountOf(run->programDir), "\\") &&
               StrFormat(run->controlLibrary, CountOf(run->controlLibrary), "%sTAVMDM.OCX", p);
   if (isNt) {
-    fits = fits &&
-           StrFormat(run->removeCommand, CountOf(run->removeCommand), "%sTAVCC.EXE /REMOVE", p) &&
-           StrFormat(run->faxSetupCommand, CountOf(run->faxSetupCommand), "%sFXPSET.EXE -r -d",
-                     p) &&
-           StrFormat(run->linkSetupCommand, CountOf(run->linkSetupCommand), "%sLNKSETUP.EXE -r",
-                     p);
+    fits = fits && StrFormat(run->removeCommand, CountOf(run->removeCommand), "%sTAVCC.EXE /REMOVE", p) &&
+           StrFormat(run->faxSetupCommand, CountOf(run->faxSetupCommand), "%sFXPSET.EXE -r -d", p) &&
+           StrFormat(run->linkSetupCommand, CountOf(run->linkSetupCommand), "%sLNKSETUP.EXE -r", p);
   } else {
-    fits = fits &&
-           StrFormat(run->unloadCommand, CountOf(run->unloadCommand), "%sQBPMNLDR.EXE /U", p);
+    fits = fits && StrFormat(run->unloadCommand, CountOf(run->unloadCommand), "%sQBPMNLDR.EXE /U", p);
     // Without the Windows directory there is no interpreter to run FXPSET
     // through; that one command is then left out.
     if (fits && run->interpreter[0] != '\0') {
@@ -115,8 +111,7 @@ void RunComponentRemovers(RunStrings* run, int isNt) {
 void RemoveLeftovers(RunStrings* run) {
   // With no program directory, or a root too long for its buffer, every name
   // of the file clean-up would be taken relative to the current directory.
-  if (run->programDir[0] != '\0' &&
-      StrCopy(run->productRoot, CountOf(run->productRoot), run->programDir)) {
+  if (run->programDir[0] != '\0' && StrCopy(run->productRoot, CountOf(run->productRoot), run->programDir)) {
     StripLastDirectory(run->productRoot);
     CleanProductFiles(run->productRoot, run->programDir, run->userDir);
   }

@@ -32,17 +32,24 @@ const Removal kRemovals[] = {
     {Root::kMachine, Action::kDeleteTree, "System\\CurrentControlSet\\Services\\VxD\\VTAVCAPI", nullptr},
     {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\.trm", nullptr},
     {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\TAV-TRM", nullptr},
-    {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\Interface\\{9B24D7E0-3C05-11CF-A61F-0000B3D5E6A1}", nullptr},
+    {Root::kMachine, Action::kDeleteTree,
+     "SOFTWARE\\Classes\\Interface\\{9B24D7E0-3C05-11CF-A61F-0000B3D5E6A1}", nullptr},
     {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\.ses", nullptr},
     {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\TAV-TERM", nullptr},
-    {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\Interface\\{0F8E2C40-5A16-11CF-B3D2-4A7700E10000}", nullptr},
+    {Root::kMachine, Action::kDeleteTree,
+     "SOFTWARE\\Classes\\Interface\\{0F8E2C40-5A16-11CF-B3D2-4A7700E10000}", nullptr},
     {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\.sff", nullptr},
     {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\TAV-FAX", nullptr},
-    {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\Interface\\{62E0F302-B7A4-11CF-9C4D-0000A47B21E5}", nullptr},
-    {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\Interface\\{62E0F300-B7A4-11CF-9C4D-0000A47B21E5}", nullptr},
-    {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\Interface\\{3C51A0B0-D942-11CE-8E27-0000A41F7C30}", nullptr},
-    {Root::kMachine, Action::kDeleteTree, "SOFTWARE\\Classes\\Interface\\{3C51A0B1-D942-11CE-8E27-0000A41F7C30}", nullptr},
-    {Root::kMachine, Action::kDeleteTree, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\TAVCC", nullptr},
+    {Root::kMachine, Action::kDeleteTree,
+     "SOFTWARE\\Classes\\Interface\\{62E0F302-B7A4-11CF-9C4D-0000A47B21E5}", nullptr},
+    {Root::kMachine, Action::kDeleteTree,
+     "SOFTWARE\\Classes\\Interface\\{62E0F300-B7A4-11CF-9C4D-0000A47B21E5}", nullptr},
+    {Root::kMachine, Action::kDeleteTree,
+     "SOFTWARE\\Classes\\Interface\\{3C51A0B0-D942-11CE-8E27-0000A41F7C30}", nullptr},
+    {Root::kMachine, Action::kDeleteTree,
+     "SOFTWARE\\Classes\\Interface\\{3C51A0B1-D942-11CE-8E27-0000A41F7C30}", nullptr},
+    {Root::kMachine, Action::kDeleteTree, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\TAVCC",
+     nullptr},
     {Root::kUser, Action::kRemoveValue, kRunOnceKey, "LineDesk"},
     {Root::kUser, Action::kRemoveValue, kRunOnceKey, "Install"},
     {Root::kMachine, Action::kDeleteTree, "System\\CurrentControlSet\\Services\\VxD\\QBPATCH", nullptr},
@@ -77,10 +84,18 @@ void CleanRegistry(const char* directoriesKeyPath) {
     const HKEY root = HandleOf(removal.root);
     const char* keyPath = removal.keyPath != nullptr ? removal.keyPath : directoriesKeyPath;
     switch (removal.action) {
-      case Action::kDeleteTree: RegDeleteKeyTree(root, keyPath); break;
-      case Action::kRemoveValue: RegRemoveValue(root, keyPath, removal.valueName); break;
-      case Action::kPorts: RemovePortEntries(); break;
-      case Action::kModems: RemoveModemEntries(); break;
+      case Action::kDeleteTree:
+        RegDeleteKeyTree(root, keyPath);
+        break;
+      case Action::kRemoveValue:
+        RegRemoveValue(root, keyPath, removal.valueName);
+        break;
+      case Action::kPorts:
+        RemovePortEntries();
+        break;
+      case Action::kModems:
+        RemoveModemEntries();
+        break;
     }
   }
 }
@@ -96,13 +111,15 @@ void RemovePortEntry(const char* portName) {
   char enumKey[260];
   char classKey[260];
   if (!StrFormat(enumKey, CountOf(enumKey), "Enum\\Root\\ports\\%s", portName) ||
-      !StrFormat(classKey, CountOf(classKey), "System\\CurrentControlSet\\Services\\Class\\Ports\\%s", portName)) {
+      !StrFormat(classKey, CountOf(classKey), "System\\CurrentControlSet\\Services\\Class\\Ports\\%s",
+                 portName)) {
     return;
   }
   char mark[260];
   DWORD type = REG_NONE;
   DWORD size = CountOf(mark);
-  if (RegReadValue(HKEY_LOCAL_MACHINE, enumKey, "HardWareID", &type, reinterpret_cast<BYTE*>(mark), &size) != 0) {
+  if (RegReadValue(HKEY_LOCAL_MACHINE, enumKey, "HardWareID", &type, reinterpret_cast<BYTE*>(mark), &size) !=
+      0) {
     return;
   }
   if (!IsProductPort(mark, size)) return;
@@ -112,14 +129,16 @@ void RemovePortEntry(const char* portName) {
 
 void RemoveModemEntries(void) {
   HKEY modems;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kModemKey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, &modems) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kModemKey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS, &modems) !=
+      ERROR_SUCCESS) {
     return;
   }
   DWORD index = 0;
   for (;;) {
     char name[256];
     DWORD length = CountOf(name);
-    if (RegEnumKeyExA(modems, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(modems, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     // A deleted subkey's place goes to the next one: look at the same index
     // again, or two product modems in a row would leave the second behind.
     if (IsProductModem(name) && RegDeleteKeyTree(modems, name) == ERROR_SUCCESS) continue;

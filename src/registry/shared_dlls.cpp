@@ -20,7 +20,8 @@ int ChangeReadOnly(const char* directory, const char* fileName, bool readOnly) {
   if (!JoinName(path, CountOf(path), directory, fileName)) return kAttributeChangeFailed;
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return kAttributeChangeFailed;
-  const DWORD wanted = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~FILE_ATTRIBUTE_READONLY);
+  const DWORD wanted =
+      readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~FILE_ATTRIBUTE_READONLY);
   return SetFileAttributesA(path, wanted) ? 0 : kAttributeChangeFailed;
 }
 
@@ -57,7 +58,8 @@ int IncrementDwordValue(HKEY root, const char* keyPath, const char* valueName) {
   DWORD size = sizeof(count);
   if (RegReadValue(root, keyPath, valueName, &type, reinterpret_cast<BYTE*>(&count), &size) != 0) {
     const DWORD one = 1;
-    return RegWriteValue(root, keyPath, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one));
+    return RegWriteValue(root, keyPath, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                         sizeof(one));
   }
   if (type == REG_DWORD) {
     // A full count stays full: wrapping to 0 would tell every other
@@ -76,7 +78,8 @@ DWORD SharedDllGetCount(const char* directory, const char* fileName) {
   DWORD count = 0;
   DWORD type = REG_DWORD;
   DWORD size = sizeof(count);
-  if (RegReadValue(HKEY_LOCAL_MACHINE, kSharedDllsKey, name, &type, reinterpret_cast<BYTE*>(&count), &size) != 0 ||
+  if (RegReadValue(HKEY_LOCAL_MACHINE, kSharedDllsKey, name, &type, reinterpret_cast<BYTE*>(&count), &size) !=
+          0 ||
       type != REG_DWORD) {
     return 0;
   }
@@ -112,9 +115,13 @@ DWORD SharedDllReleaseOrForget(const char* directory, const char* fileName, int 
   return SharedDllRelease(directory, fileName);
 }
 
-int SetReadOnly(const char* directory, const char* fileName) { return ChangeReadOnly(directory, fileName, true); }
+int SetReadOnly(const char* directory, const char* fileName) {
+  return ChangeReadOnly(directory, fileName, true);
+}
 
-int ClearReadOnly(const char* directory, const char* fileName) { return ChangeReadOnly(directory, fileName, false); }
+int ClearReadOnly(const char* directory, const char* fileName) {
+  return ChangeReadOnly(directory, fileName, false);
+}
 
 void ProtectSharedRuntimes(void) {
   char systemDir[261];

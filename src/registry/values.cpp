@@ -18,8 +18,8 @@ int RegReadValue(HKEY root, const char* keyPath, const char* valueName, DWORD* t
   return 0;
 }
 
-int RegWriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD type,
-                  const BYTE* data, DWORD size) {
+int RegWriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD type, const BYTE* data,
+                  DWORD size) {
   HKEY key;
   if (RegCreateKeyA(root, keyPath, &key) != ERROR_SUCCESS) return 1;
   const LONG status = RegSetValueExA(key, valueName, 0, type, data, size);

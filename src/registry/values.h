@@ -8,12 +8,11 @@
 // 0 read, 1 not read. type and the first byte of data are cleared before
 // anything else; a failed query sets size to 0, a key that cannot be opened
 // leaves it as the caller set it.
-int RegReadValue(HKEY root, const char* keyPath, const char* valueName, DWORD* type, BYTE* data,
-                 DWORD* size);
+int RegReadValue(HKEY root, const char* keyPath, const char* valueName, DWORD* type, BYTE* data, DWORD* size);
 
 // 0 stored, 1 not stored. Creates the key when it is missing.
-int RegWriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD type,
-                  const BYTE* data, DWORD size);
+int RegWriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD type, const BYTE* data,
+                  DWORD size);
 
 // 0 removed, 1 not removed.
 int RegRemoveValue(HKEY root, const char* keyPath, const char* valueName);

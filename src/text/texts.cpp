@@ -6,28 +6,32 @@ const char kCaption[] = "Deinstallationsprogramm";
 
 const char kConfirmationPrefix[] = "Wollen Sie das folgende Programm wirklich entfernen: ";
 
-const char kProductTitle[] = "TAV-COM f\xFC" "r Windows 95 und NT";
+const char kProductTitle[] =
+    "TAV-COM f\xFC"
+    "r Windows 95 und NT";
 
 const char kRestartNotice[] =
-    "Einige Komponenten werden erst beim n\xE4" "chsten Neustart von Windows entfernt. "
-    "Wenn Sie sofort eine Reinstallation vornehmen wollen, m\xFC" "ssen Sie vorher Windows neu "
+    "Einige Komponenten werden erst beim n\xE4"
+    "chsten Neustart von Windows entfernt. "
+    "Wenn Sie sofort eine Reinstallation vornehmen wollen, m\xFC"
+    "ssen Sie vorher Windows neu "
     "starten.";
 
 const char kComponentInUseWarning[] =
-    "Ein Teilprogramm l\xE4" "uft noch. Beenden Sie zuerst alle Teilprogramme und f\xFC" "hren Sie "
+    "Ein Teilprogramm l\xE4"
+    "uft noch. Beenden Sie zuerst alle Teilprogramme und f\xFC"
+    "hren Sie "
     "dann erst das Deinstallationsprogramm aus.";
 
 const char kDirectoriesKeyFormat[] = "%s\\%s\\%s%s%s\\Directories";
 
-const char* const kDirectoriesKeyParts[5] = {"Software", "TAV Datentechnik", "TAV-COM", " Version ",
-                                             "1.0"};
+const char* const kDirectoriesKeyParts[5] = {"Software", "TAV Datentechnik", "TAV-COM", " Version ", "1.0"};
 
 const char kDirectoryValueName[] = "SYSTEM";
 
 bool BuildDirectoriesKeyPath(char* keyPath, size_t capacity) {
-  return StrFormat(keyPath, capacity, kDirectoriesKeyFormat, kDirectoriesKeyParts[0],
-                   kDirectoriesKeyParts[1], kDirectoriesKeyParts[2], kDirectoriesKeyParts[3],
-                   kDirectoriesKeyParts[4]);
+  return StrFormat(keyPath, capacity, kDirectoriesKeyFormat, kDirectoriesKeyParts[0], kDirectoriesKeyParts[1],
+                   kDirectoriesKeyParts[2], kDirectoriesKeyParts[3], kDirectoriesKeyParts[4]);
 }
 
 const char* const kProgramComponents[3] = {"HUBCORE.DLL", "DKUI.EXE", "INSTALL.EXE"};

@@ -17,8 +17,8 @@ using namespace hostwin;
 
 namespace {
 
-const DWORD kStoredBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                          FILE_ATTRIBUTE_TEMPORARY;
+const DWORD kStoredBits =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
 
 struct FileObject : Object {
   FileObject(int f, DWORD a) : Object(Kind::kFile), fd(f), access(a) {}
@@ -40,13 +40,20 @@ BOOL Fail(DWORD error) {
 
 DWORD ErrorFromErrno(int error) {
   switch (error) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENOSPC: return ERROR_DISK_FULL;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    default: return ERROR_ACCESS_DENIED;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case ENOSPC:
+      return ERROR_DISK_FULL;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    default:
+      return ERROR_ACCESS_DENIED;
   }
 }
 
@@ -112,9 +119,7 @@ bool FillFindData(const std::string& hostPath, const std::string& name, const st
   return true;
 }
 
-FileObject* FileOf(HANDLE handle) {
-  return static_cast<FileObject*>(LookUp(handle, Object::Kind::kFile));
-}
+FileObject* FileOf(HANDLE handle) { return static_cast<FileObject*>(LookUp(handle, Object::Kind::kFile)); }
 
 }  // namespace
 
@@ -181,8 +186,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
     if (!resolved.isDriveRoot) {
       for (const char* dots : {".", ".."}) {
         WIN32_FIND_DATAA entry;
-        if (WildcardMatch(name, dots) &&
-            FillFindData(JoinHost(resolved.host, dots), dots, dots, &entry)) {
+        if (WildcardMatch(name, dots) && FillFindData(JoinHost(resolved.host, dots), dots, dots, &entry)) {
           search->entries.push_back(entry);
         }
       }
@@ -191,8 +195,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
       // Windows matches the short name as well as the long one.
       if (!WildcardMatch(name, names[index]) && !WildcardMatch(name, aliases[index])) continue;
       WIN32_FIND_DATAA entry;
-      if (FillFindData(JoinHost(resolved.host, hostNames[index]), names[index], aliases[index],
-                       &entry)) {
+      if (FillFindData(JoinHost(resolved.host, hostNames[index]), names[index], aliases[index], &entry)) {
         search->entries.push_back(entry);
       }
     }
@@ -327,8 +330,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDW
   return TRUE;
 }
 
-extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-                                 LPVOID) {
+extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPVOID) {
   FileObject* file = FileOf(handle);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (written != nullptr) *written = 0;
@@ -348,8 +350,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, L
   return TRUE;
 }
 
-extern "C" DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh,
-                                       DWORD method) {
+extern "C" DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
   FileObject* file = FileOf(handle);
   if (file == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -361,8 +362,9 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG dista
   }
   long long offset = distance;
   if (distanceHigh != nullptr) {
-    offset = static_cast<long long>((static_cast<unsigned long long>(static_cast<uint32_t>(*distanceHigh)) << 32) |
-                                    static_cast<uint32_t>(distance));
+    offset =
+        static_cast<long long>((static_cast<unsigned long long>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                               static_cast<uint32_t>(distance));
   }
   long long base = 0;
   if (method == FILE_CURRENT) {
@@ -407,7 +409,8 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
     SetLastError(file == nullptr ? ERROR_INVALID_HANDLE : ERROR_READ_FAULT);
     return INVALID_FILE_SIZE;
   }
-  if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(info.st_size) >> 32);
+  if (sizeHigh != nullptr)
+    *sizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(info.st_size) >> 32);
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(info.st_size);
 }
@@ -445,7 +448,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
   // A link to a directory goes by itself, as a junction does; what it points
   // to stays.
   const int result = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? unlink(resolved.host.c_str())
-                                                                  : rmdir(resolved.host.c_str());
+                                                                 : rmdir(resolved.host.c_str());
   if (result != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
@@ -489,7 +492,8 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
     }
     pair += std::string(1, '\0');
     HKEY key;
-    LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", &key);
+    LONG status =
+        RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", &key);
     if (status != ERROR_SUCCESS) return Fail(static_cast<DWORD>(status));
     std::string list;
     DWORD type = 0;
@@ -498,8 +502,8 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
             ERROR_SUCCESS &&
         type == REG_MULTI_SZ) {
       list.assign(size, '\0');
-      RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
-                       reinterpret_cast<BYTE*>(&list[0]), &size);
+      RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(&list[0]),
+                       &size);
       list.resize(size);
       // Drop the empty string that ends the list; a new one follows the pair.
       if (list.size() >= 2 && list[list.size() - 1] == '\0' && list[list.size() - 2] == '\0') list.pop_back();

@@ -32,8 +32,7 @@ void HostMarkInUse(const char* windowsPath);
 
 // Answers message boxes instead of the terminal. The handler gets the text and
 // caption as Windows-1252 bytes and returns the button (IDYES, IDNO, IDOK).
-typedef int (*HostMessageBoxHandler)(void* context, const char* text, const char* caption,
-                                     unsigned type);
+typedef int (*HostMessageBoxHandler)(void* context, const char* text, const char* caption, unsigned type);
 void HostSetMessageBoxHandler(HostMessageBoxHandler handler, void* context);
 
 // Makes the call of the given kind fail after `after` more calls have

@@ -62,10 +62,10 @@ bool RemoveObject(HANDLE handle);  // deletes the object
 // ---- paths ----
 // A Windows path resolved on the machine.
 struct Resolved {
-  DWORD error = 0;            // set when the path or its parent cannot be used
-  std::string host;           // host path of the last component (as found, or as given)
-  std::string parentHost;     // host directory that holds it
-  std::string windows;        // normalised full Windows path, for comparisons
+  DWORD error = 0;         // set when the path or its parent cannot be used
+  std::string host;        // host path of the last component (as found, or as given)
+  std::string parentHost;  // host directory that holds it
+  std::string windows;     // normalised full Windows path, for comparisons
   bool exists = false;
   bool isDriveRoot = false;
 };

@@ -25,8 +25,7 @@ struct ParsedPath {
 
 bool InvalidNameChar(char c) {
   const unsigned char byte = static_cast<unsigned char>(c);
-  return byte < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' ||
-         c == '*';
+  return byte < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*';
 }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -247,8 +246,7 @@ std::vector<std::string> ShortNames(const std::vector<std::string>& names) {
   }
   std::vector<size_t> order(names.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](size_t a, size_t b) { return Fold(names[a]) < Fold(names[b]); });
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return Fold(names[a]) < Fold(names[b]); });
   std::vector<std::string> result(names.size());
   std::map<std::string, int> counters;
   for (size_t index : order) {

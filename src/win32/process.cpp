@@ -141,8 +141,7 @@ void Reap(ProcessObject* process, bool block) {
 
 extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
                                       LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID environment,
-                                      LPCSTR directory, LPSTARTUPINFOA startup,
-                                      LPPROCESS_INFORMATION info) {
+                                      LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
   if (application != nullptr || environment != nullptr || directory != nullptr) {
     return Fail(ERROR_CALL_NOT_IMPLEMENTED);  // not used by the program
   }
@@ -264,8 +263,10 @@ extern "C" LPSTR WINAPI GetCommandLineA(void) {
 extern "C" void WINAPI GetStartupInfoA(LPSTARTUPINFOA startup) {
   memset(startup, 0, sizeof(*startup));
   startup->cb = sizeof(*startup);
-  if (const char* flags = getenv("WIN32_STARTUP_FLAGS")) startup->dwFlags = static_cast<DWORD>(strtoul(flags, nullptr, 10));
-  if (const char* show = getenv("WIN32_SHOW_WINDOW")) startup->wShowWindow = static_cast<WORD>(strtoul(show, nullptr, 10));
+  if (const char* flags = getenv("WIN32_STARTUP_FLAGS"))
+    startup->dwFlags = static_cast<DWORD>(strtoul(flags, nullptr, 10));
+  if (const char* show = getenv("WIN32_SHOW_WINDOW"))
+    startup->wShowWindow = static_cast<WORD>(strtoul(show, nullptr, 10));
   if (const char* title = getenv("WIN32_TITLE")) {
     g_startupTitle = title;
     startup->lpTitle = &g_startupTitle[0];

@@ -432,7 +432,8 @@ bool Registry::Parse(const std::string& text, std::string* error) {
     }
     RegValue* existing = current->FindValue(value.name);
     if (remove) {
-      if (existing != nullptr) current->values.erase(current->values.begin() + (existing - &current->values[0]));
+      if (existing != nullptr)
+        current->values.erase(current->values.begin() + (existing - &current->values[0]));
     } else if (existing != nullptr) {
       existing->type = value.type;
       existing->data = value.data;
@@ -498,9 +499,9 @@ void Registry::ReloadIfChangedOnDisk() {
   struct stat info;
   const bool exists = stat(file_.c_str(), &info) == 0;
   if (exists == fileExisted_ &&
-      (!exists || (info.st_ino == inode_ && info.st_size == size_ &&
-                   static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec ==
-                       modified_))) {
+      (!exists ||
+       (info.st_ino == inode_ && info.st_size == size_ &&
+        static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec == modified_))) {
     return;
   }
   std::string error;
@@ -554,8 +555,7 @@ LONG UsableKey(HKEY handle, REGSAM needed, std::shared_ptr<RegKey>* key) {
 
 }  // namespace
 
-extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access,
-                                        PHKEY result) {
+extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   REGSAM held = 0;
   LONG status = ERROR_SUCCESS;
@@ -592,8 +592,8 @@ extern "C" LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result
   return ERROR_SUCCESS;
 }
 
-extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD, LPDWORD type,
-                                           LPBYTE data, LPDWORD size) {
+extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
+                                           LPDWORD size) {
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_QUERY_VALUE, &key);
   if (status != ERROR_SUCCESS) return status;
@@ -612,8 +612,8 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD, LP
   return ERROR_SUCCESS;
 }
 
-extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type,
-                                         const BYTE* data, DWORD size) {
+extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data,
+                                         DWORD size) {
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_SET_VALUE, &key);
   if (status != ERROR_SUCCESS) return status;
@@ -659,9 +659,8 @@ extern "C" LSTATUS WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
   return ERROR_SUCCESS;
 }
 
-extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize,
-                                        LPDWORD, LPSTR className, LPDWORD classSize,
-                                        FILETIME* lastWrite) {
+extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
+                                        LPSTR className, LPDWORD classSize, FILETIME* lastWrite) {
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_ENUMERATE_SUB_KEYS, &key);
   if (status != ERROR_SUCCESS) return status;
@@ -682,7 +681,7 @@ extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LP
 }
 
 extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
-                                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+                                        LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_QUERY_VALUE, &key);
   if (status != ERROR_SUCCESS) return status;

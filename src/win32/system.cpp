@@ -86,7 +86,8 @@ extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) 
   fflush(stderr);
   std::string answer;
   ReadAnswer(&answer);
-  const bool yes = !answer.empty() && (answer[0] == 'j' || answer[0] == 'J' || answer[0] == 'y' || answer[0] == 'Y');
+  const bool yes =
+      !answer.empty() && (answer[0] == 'j' || answer[0] == 'J' || answer[0] == 'y' || answer[0] == 'Y');
   fprintf(stderr, "%s\n", yes ? "Ja" : "Nein");
   return yes ? IDYES : IDNO;
 }

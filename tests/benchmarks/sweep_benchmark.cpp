@@ -46,6 +46,11 @@ void RemoveTreeOfFiles(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(RemoveTreeOfFiles)->Arg(2500)->Arg(5000)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond)
+BENCHMARK(RemoveTreeOfFiles)
+    ->Arg(2500)
+    ->Arg(5000)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 BENCHMARK_MAIN();

@@ -58,8 +58,8 @@ bool IsInsertion(const std::string& before, const std::string& after, const std:
   // The piece starts at most its own length before the end of the common
   // prefix.
   for (size_t at = common >= piece.size() ? common - piece.size() : 0; at <= common; ++at) {
-    if (after.compare(at, piece.size(), piece) == 0 && after.compare(at + piece.size(), std::string::npos, before, at,
-                                                                      std::string::npos) == 0) {
+    if (after.compare(at, piece.size(), piece) == 0 &&
+        after.compare(at + piece.size(), std::string::npos, before, at, std::string::npos) == 0) {
       return true;
     }
   }
@@ -99,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fail("the old bytes are not all there, in order, around one entry", before, after);
   }
   if (HeaderEnd(before) == std::string::npos) {
-    if (after.compare(0, before.size(), before) != 0) Fail("a new section is not appended at the end", before, after);
+    if (after.compare(0, before.size(), before) != 0)
+      Fail("a new section is not appended at the end", before, after);
     // Windows 95 sees a header only at the start of a line.
     const size_t open = after.rfind("[Rename]");
     if (open != 0 && after[open - 1] != '\n' && after[open - 1] != '\r') {

@@ -54,7 +54,7 @@ const char* const kUserKeys[] = {"Software\\TAV Datentechnik", "Software\\Preuni
 const char* const kTestDirectories[] = {"C:\\APP", "C:\\TESTLOG", "C:\\OTHER", "C:\\SANDBOX"};
 const char* const kWindowsFiles[] = {"TAVGER.EXE", "TAVUNINS.EXE", "TAVFAXDV.INI", "WININIT.INI",
                                      "COMMAND.COM"};
-const char* const kSystemFiles[] = {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL", "tavab32.dll",
+const char* const kSystemFiles[] = {"MSVCRT40.DLL", "MFC40.DLL",    "AWLHUT32.DLL", "tavab32.dll",
                                     "tavfab32.dll", "tavfax32.dll", "tavfxt32.dll", "tavmab32.dll",
                                     "tavmbx32.dll", "tavnab32.dll", "tavnet32.dll", "tavxpt32.dll"};
 std::string StandInSource(const char* file) {
@@ -135,7 +135,8 @@ void SandboxTest::ReopenMachine(const std::string& settings) {
     machineDirectory_ = pattern;
     ASSERT_EQ(mkdir((machineDirectory_ + "/drive_c").c_str(), 0755), 0);
   }
-  std::ofstream((machineDirectory_ + "/machine.ini").c_str(), std::ios::trunc) << "[machine]\n" << settings << "\n";
+  std::ofstream((machineDirectory_ + "/machine.ini").c_str(), std::ios::trunc) << "[machine]\n"
+                                                                               << settings << "\n";
   std::string error;
   ASSERT_TRUE(HostOpenMachine(machineDirectory_.c_str(), &error)) << error;
   PrepareCommonPlaces();
@@ -169,7 +170,8 @@ void MakeDirectories(const std::string& path) {
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << path << " error " << GetLastError();
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
@@ -178,8 +180,8 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 bool ReadBytes(const std::string& path, std::string* bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bytes->clear();
   char chunk[4096];
@@ -189,7 +191,9 @@ bool ReadBytes(const std::string& path, std::string* bytes) {
   return true;
 }
 
-bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
 
@@ -354,8 +358,8 @@ void DumpKey(HKEY root, const std::string& key, std::string* out) {
   for (DWORD index = 0;
        RegEnumValueA(handle, index, name, &nameLength, nullptr, &type, data, &dataLength) == ERROR_SUCCESS;
        ++index, nameLength = sizeof(name), dataLength = sizeof(data)) {
-    values.push_back("value " + key + " \"" + name + "\" type=" + std::to_string(type) + " data=" +
-                     Hex(std::string(reinterpret_cast<char*>(data), dataLength)) + "\n");
+    values.push_back("value " + key + " \"" + name + "\" type=" + std::to_string(type) +
+                     " data=" + Hex(std::string(reinterpret_cast<char*>(data), dataLength)) + "\n");
   }
   RegCloseKey(handle);
   std::sort(values.begin(), values.end());  // Windows keeps no order worth comparing
@@ -371,7 +375,8 @@ std::vector<std::string> SubkeyNames(HKEY root, const std::string& key) {
   if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return names;
   char name[512];
   DWORD length = sizeof(name);
-  for (DWORD index = 0; RegEnumKeyExA(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  for (DWORD index = 0;
+       RegEnumKeyExA(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
        ++index, length = sizeof(name)) {
     names.push_back(name);
   }
@@ -382,7 +387,8 @@ std::vector<std::string> SubkeyNames(HKEY root, const std::string& key) {
 std::string MachineSnapshot() {
   std::string out;
   for (const char* directory : {"C:\\APP", "C:\\OTHER"}) DumpFiles(directory, &out);
-  for (const char* file : {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL"}) DumpFiles(SystemDirectory() + "\\" + file, &out);
+  for (const char* file : {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL"})
+    DumpFiles(SystemDirectory() + "\\" + file, &out);
   for (const char* file : {"TAVGER.EXE", "TAVUNINS.EXE", "TAVFAXDV.INI", "WININIT.INI"}) {
     DumpFiles(WindowsDirectory() + "\\" + file, &out);
   }

@@ -43,8 +43,10 @@ const char* const kProductKeys[] = {
 class RegistryCleanUp : public SandboxTest {
  protected:
   void Port(const std::string& name, const std::string& mark, bool withClassKey = true) {
-    if (!mark.empty()) SetString(HKEY_LOCAL_MACHINE, kEnum + name, "HardWareID", mark);
-    else CreateKey(HKEY_LOCAL_MACHINE, kEnum + name);
+    if (!mark.empty())
+      SetString(HKEY_LOCAL_MACHINE, kEnum + name, "HardWareID", mark);
+    else
+      CreateKey(HKEY_LOCAL_MACHINE, kEnum + name);
     CreateKey(HKEY_LOCAL_MACHINE, kEnum + name + "\\0000");
     if (withClassKey) SetString(HKEY_LOCAL_MACHINE, kClass + name + "\\Settings", "Baud", "9600");
   }
@@ -114,11 +116,14 @@ TEST_F(RegistryCleanUp, OnlyPortsMarkedExactlyTavportGo) {
 TEST_F(RegistryCleanUp, EveryProductModemGoesEvenSideBySide) {
   const char* const removed[] = {"TAV CAPI 1", "tav capi 2", "TAV CAPI", "Tav Capi ISDN"};
   const char* const kept[] = {"TAV CAP", "My TAV CAPI", "TAVCAPI 1", "Standard"};
-  for (const char* name : removed) CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name + "\\Init");
+  for (const char* name : removed)
+    CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name + "\\Init");
   for (const char* name : kept) CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name);
   RemoveModemEntries();
-  for (const char* name : removed) EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name)) << name;
-  for (const char* name : kept) EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name)) << name;
+  for (const char* name : removed)
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name)) << name;
+  for (const char* name : kept)
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name)) << name;
 
   DeleteKeyTree(HKEY_LOCAL_MACHINE, kModems);
   RemoveModemEntries();  // no modem key: nothing to do
@@ -138,7 +143,8 @@ TEST_F(RegistryCleanUp, ARefusedStepDoesNotStopTheRest) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\VPORT"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 2"));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 1"));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 3"));  // after the refused one
+  EXPECT_FALSE(
+      KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 3"));  // after the refused one
   for (const char* key : kProductKeys) {
     if (std::string(key).find("VPORT") == std::string::npos) {
       EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;

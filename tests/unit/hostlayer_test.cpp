@@ -153,8 +153,9 @@ TEST_F(Machine, SettingsAndFaultLists) {
   MakeDirectories("C:\\APP\\SYSTEM");
   WriteBytes("C:\\APP\\SYSTEM\\HUBCORE.DLL", "core");
   SetLastError(0);
-  EXPECT_EQ(CreateFileA("SYSTEM\\HUBCORE.DLL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
-            INVALID_HANDLE_VALUE);  // relative to the current directory C:\APP
+  EXPECT_EQ(
+      CreateFileA("SYSTEM\\HUBCORE.DLL", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+      INVALID_HANDLE_VALUE);  // relative to the current directory C:\APP
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(DeleteFileA("C:\\APP\\SYSTEM\\HUBCORE.DLL"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -192,13 +193,15 @@ TEST_F(Machine, ReadOnlyIsKeptByTheLayerEvenForRoot) {
 TEST_F(Machine, AnotherProcessesLockMakesAFileInUse) {
   MakeDirectories("C:\\APP");
   WriteBytes("C:\\APP\\HELD.DLL", "x");
-  HANDLE held = CreateFileA("C:\\APP\\HELD.DLL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE held =
+      CreateFileA("C:\\APP\\HELD.DLL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const pid_t child = fork();
   if (child == 0) {
     // A second program: every open without sharing is refused while held.
-    const bool refused = CreateFileA("C:\\APP\\HELD.DLL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) ==
-                         INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+    const bool refused = CreateFileA("C:\\APP\\HELD.DLL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                     nullptr) == INVALID_HANDLE_VALUE &&
+                         GetLastError() == ERROR_SHARING_VIOLATION;
     _exit(refused ? 0 : 1);
   }
   int status = 0;

@@ -16,7 +16,8 @@ class InUse : public SandboxTest {
   // Holds a file open without sharing, as a running program does.
   HANDLE Hold(const std::string& path) {
     WriteBytes(path, "component");
-    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held =
+        CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(held, INVALID_HANDLE_VALUE);
     return held;
   }

@@ -24,7 +24,8 @@ TEST_F(Programs, OnlyExitCodeZeroCountsAsSuccess) {
   struct {
     const char* arguments;
     int result;
-  } const cases[] = {{"", 1}, {" --exit=0", 1}, {" --exit=1", 0}, {" --exit=-1", 0}, {" --exit=-1073741819", 0}};
+  } const cases[] = {
+      {"", 1}, {" --exit=0", 1}, {" --exit=1", 0}, {" --exit=-1", 0}, {" --exit=-1073741819", 0}};
   for (const auto& each : cases) {
     EXPECT_EQ(Run(std::string(kProgram) + each.arguments, 1), each.result) << each.arguments;
   }

@@ -45,9 +45,11 @@ TEST_F(WininitEntries, WhereTheEntryGoes) {
       {"letters in another case", "[rENAME]\r\n", "[rENAME]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},
       {"blanks inside the brackets", "[ Rename ]\r\n",
        "[ Rename ]\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
-      {"a longer name", "[Renamed]\r\nX=1\r\n", "[Renamed]\r\nX=1\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"a longer name", "[Renamed]\r\nX=1\r\n",
+       "[Renamed]\r\nX=1\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"search goes on after the [", "[a[Rename]\r\n", "[a[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},
-      {"first match wins", "[Rename]\r\n[RENAME]\r\n", "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n[RENAME]\r\n"},
+      {"first match wins", "[Rename]\r\n[RENAME]\r\n",
+       "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n[RENAME]\r\n"},
       {"header as the last line", "[Rename]", "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       // Text after the bracket stays on the header's line.
       {"comment after the header", "[Rename] ; pending\r\nNUL=C:\\OLD.EXE\r\n",
@@ -103,9 +105,9 @@ TEST_F(WininitEntries, FailedWritePutsTheFileBack) {
     HostFault fault;
     int after;
   } const cases[] = {
-      {"entry write", HostFault::kWriteFile, 0},      {"write of the moved bytes", HostFault::kWriteFile, 1},
-      {"truncation", HostFault::kSetEndOfFile, 0},    {"positioning", HostFault::kSetFilePointer, 0},
-      {"size", HostFault::kGetFileSize, 0},            {"read", HostFault::kReadFile, 0},
+      {"entry write", HostFault::kWriteFile, 0},   {"write of the moved bytes", HostFault::kWriteFile, 1},
+      {"truncation", HostFault::kSetEndOfFile, 0}, {"positioning", HostFault::kSetFilePointer, 0},
+      {"size", HostFault::kGetFileSize, 0},        {"read", HostFault::kReadFile, 0},
   };
   for (const auto& each : cases) {
     WriteBytes(kIni, before);

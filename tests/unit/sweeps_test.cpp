@@ -101,7 +101,8 @@ TEST_F(Sweeps, SharedFilesLoseTheirCountEvenWhenOnlyScheduled) {
   SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "TAVGER.EXE").c_str(), 2);
   SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "TAVUNINS.EXE").c_str(), 1);
   SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "OTHER.EXE").c_str(), 1);
-  HANDLE held = CreateFileA((windows + "TAVUNINS.EXE").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE held =
+      CreateFileA((windows + "TAVUNINS.EXE").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   DeleteSharedFiles(windows.c_str(), "TAVGER.EXE");
   DeleteSharedFiles(windows.c_str(), "TAVUNINS.EXE");
   DeleteSharedFiles(windows.c_str(), "NOTHERE.EXE");
@@ -117,26 +118,28 @@ TEST_F(Sweeps, SharedFilesLoseTheirCountEvenWhenOnlyScheduled) {
 
 // Which files go from which of the three directories.
 TEST_F(Sweeps, ProductFilesByDirectory) {
-  Files({"C:\\APP\\TAVUPD.INF", "C:\\APP\\SYSTEM\\TAVUPD.INF", "C:\\APP\\SYSTEM\\TAVUPD.EXE",
-         "C:\\APP\\SYSTEM\\APP\\DLG.XBH", "C:\\APP\\SYSTEM\\APP\\KEEP.XBH", "C:\\APP\\USER\\A.VID",
-         "C:\\APP\\SYSTEM\\A.VID", "C:\\APP\\USER\\XFRLOGS1.TXT", "C:\\APP\\SYSTEM\\XFRLOGS.TXT",
-         "C:\\APP\\USER\\SESLOGS.TXT", "C:\\APP\\SYSTEM\\SESLOGS9.TXT", "C:\\APP\\SYSTEM\\HELP.GID",
-         "C:\\APP\\USER\\HELP.GID", "C:\\APP\\SYSTEM\\HELP.FTS", "C:\\APP\\USER\\HELP.FTS", "C:\\APP\\SYSTEM\\USER.PW",
-         "C:\\APP\\SYSTEM\\MAIL\\IN.MBX", "C:\\APP\\SYSTEM\\NETQUEUE\\Q\\J.Q", "C:\\APP\\SYSTEM\\KEEP.DLL",
-         "C:\\APP\\USER\\FAX.SFF"});
+  Files(
+      {"C:\\APP\\TAVUPD.INF",           "C:\\APP\\SYSTEM\\TAVUPD.INF",    "C:\\APP\\SYSTEM\\TAVUPD.EXE",
+       "C:\\APP\\SYSTEM\\APP\\DLG.XBH", "C:\\APP\\SYSTEM\\APP\\KEEP.XBH", "C:\\APP\\USER\\A.VID",
+       "C:\\APP\\SYSTEM\\A.VID",        "C:\\APP\\USER\\XFRLOGS1.TXT",    "C:\\APP\\SYSTEM\\XFRLOGS.TXT",
+       "C:\\APP\\USER\\SESLOGS.TXT",    "C:\\APP\\SYSTEM\\SESLOGS9.TXT",  "C:\\APP\\SYSTEM\\HELP.GID",
+       "C:\\APP\\USER\\HELP.GID",       "C:\\APP\\SYSTEM\\HELP.FTS",      "C:\\APP\\USER\\HELP.FTS",
+       "C:\\APP\\SYSTEM\\USER.PW",      "C:\\APP\\SYSTEM\\MAIL\\IN.MBX",  "C:\\APP\\SYSTEM\\NETQUEUE\\Q\\J.Q",
+       "C:\\APP\\SYSTEM\\KEEP.DLL",     "C:\\APP\\USER\\FAX.SFF"});
   WriteBytes(WindowsDirectory() + "\\TAVFAXDV.INI", "x");
   char programDir[] = "C:\\APP\\SYSTEM\\";
   EXPECT_EQ(CleanProductFiles("C:\\APP\\", programDir, "C:\\APP\\USER\\"), 0);
-  for (const char* gone : {"C:\\APP\\TAVUPD.INF", "C:\\APP\\SYSTEM\\TAVUPD.EXE", "C:\\APP\\SYSTEM\\APP\\DLG.XBH",
-                           "C:\\APP\\USER\\A.VID", "C:\\APP\\USER\\XFRLOGS1.TXT", "C:\\APP\\SYSTEM\\XFRLOGS.TXT",
-                           "C:\\APP\\USER\\SESLOGS.TXT", "C:\\APP\\SYSTEM\\SESLOGS9.TXT", "C:\\APP\\SYSTEM\\HELP.GID",
-                           "C:\\APP\\SYSTEM\\HELP.FTS", "C:\\APP\\SYSTEM\\USER.PW", "C:\\APP\\SYSTEM\\MAIL",
-                           "C:\\APP\\SYSTEM\\NETQUEUE"}) {
+  for (const char* gone :
+       {"C:\\APP\\TAVUPD.INF", "C:\\APP\\SYSTEM\\TAVUPD.EXE", "C:\\APP\\SYSTEM\\APP\\DLG.XBH",
+        "C:\\APP\\USER\\A.VID", "C:\\APP\\USER\\XFRLOGS1.TXT", "C:\\APP\\SYSTEM\\XFRLOGS.TXT",
+        "C:\\APP\\USER\\SESLOGS.TXT", "C:\\APP\\SYSTEM\\SESLOGS9.TXT", "C:\\APP\\SYSTEM\\HELP.GID",
+        "C:\\APP\\SYSTEM\\HELP.FTS", "C:\\APP\\SYSTEM\\USER.PW", "C:\\APP\\SYSTEM\\MAIL",
+        "C:\\APP\\SYSTEM\\NETQUEUE"}) {
     EXPECT_FALSE(PathExists(gone)) << gone;
   }
-  for (const char* kept : {"C:\\APP\\SYSTEM\\TAVUPD.INF", "C:\\APP\\SYSTEM\\APP\\KEEP.XBH", "C:\\APP\\SYSTEM\\A.VID",
-                           "C:\\APP\\USER\\HELP.GID", "C:\\APP\\USER\\HELP.FTS", "C:\\APP\\SYSTEM\\KEEP.DLL",
-                           "C:\\APP\\USER\\FAX.SFF"}) {
+  for (const char* kept : {"C:\\APP\\SYSTEM\\TAVUPD.INF", "C:\\APP\\SYSTEM\\APP\\KEEP.XBH",
+                           "C:\\APP\\SYSTEM\\A.VID", "C:\\APP\\USER\\HELP.GID", "C:\\APP\\USER\\HELP.FTS",
+                           "C:\\APP\\SYSTEM\\KEEP.DLL", "C:\\APP\\USER\\FAX.SFF"}) {
     EXPECT_TRUE(PathExists(kept)) << kept;
   }
   EXPECT_FALSE(PathExists(WindowsDirectory() + "\\TAVFAXDV.INI"));
@@ -153,7 +156,8 @@ TEST_F(Sweeps, EmptiedDirectoriesGoUpToTheProductRoot) {
     const char* left;  // P afterwards
     bool parentGone;
   } const cases[] = {
-      {"stored C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEM\\\\", "C:\\APP\\USER\\", "C:\\APP\\", true},
+      {"stored C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEM\\\\", "C:\\APP\\USER\\", "C:\\APP\\",
+       true},
       {"stored C:\\APP\\SYSTEM", "C:\\APP\\", "C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEMUSER\\", "C:\\", true},
   };
   for (const auto& each : cases) {
@@ -187,7 +191,8 @@ namespace {
 // junction (Windows 95 and NT 4 have none).
 TEST_F(Sweeps, LinksToDirectoriesAreRemovedNotEntered) {
   Files({"C:\\OTHER\\KEEP\\PRECIOUS.DAT", "C:\\APP\\SYSTEM\\TMP\\T.TMP"});
-  ASSERT_EQ(symlink(HostPathOf("C:\\OTHER\\KEEP").c_str(), HostPathOf("C:\\APP\\SYSTEM\\TMP\\LINK").c_str()), 0);
+  ASSERT_EQ(symlink(HostPathOf("C:\\OTHER\\KEEP").c_str(), HostPathOf("C:\\APP\\SYSTEM\\TMP\\LINK").c_str()),
+            0);
   ASSERT_EQ(symlink(HostPathOf("C:\\OTHER\\KEEP").c_str(), HostPathOf("C:\\APP\\SYSTEM\\MAIL").c_str()), 0);
   EXPECT_EQ(Attributes("C:\\APP\\SYSTEM\\MAIL") & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
             static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));

@@ -17,7 +17,9 @@ TEST(Texts, GermanTextsAreSingleByteWindows1252) {
   EXPECT_NE(warning.find("f\xFChren"), std::string::npos);
   EXPECT_EQ(warning.back(), '.');
   const std::string notice = kRestartNotice;
-  EXPECT_NE(notice.find("n\xE4" "chsten Neustart"), std::string::npos);
+  EXPECT_NE(notice.find("n\xE4"
+                        "chsten Neustart"),
+            std::string::npos);
   EXPECT_NE(notice.find("m\xFCssen"), std::string::npos);
   EXPECT_EQ(notice.back(), '.');
 }

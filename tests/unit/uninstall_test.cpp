@@ -8,7 +8,6 @@
 #include "support/sandbox.h"
 #include "text/texts.h"
 
-
 namespace {
 
 const char kDirectoriesKey[] = "Software\\TAV Datentechnik\\TAV-COM Version 1.0\\Directories";
@@ -83,7 +82,8 @@ TEST_F(Removal, ControlLibraryWithoutUnregisterIsLoadedAndReleased) {
 // is started from the root of the current drive, where a planted program
 // would run with the uninstaller's rights.
 TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
-  for (const char* program : {"TAVCC.EXE", "FXPSET.EXE", "LNKSETUP.EXE"}) InstallStandIn(std::string("C:\\") + program);
+  for (const char* program : {"TAVCC.EXE", "FXPSET.EXE", "LNKSETUP.EXE"})
+    InstallStandIn(std::string("C:\\") + program);
   const std::string uninstaller = "C:\\APP\\SYSTEM\\UNINST.EXE --exit=0";
   const std::string onlyTheUninstaller = "started " + uninstaller + "\tflags=0 title=Uninstall";
   struct {
@@ -125,8 +125,8 @@ TEST_F(Removal, NoProgramDirectoryNoFileCleanUp) {
 
   EXPECT_EQ(Remove(IDYES), 0);
 
-  for (const char* name : {"C:\\TAVUPD.INF", "C:\\USER.PW", "C:\\XFRLOGS1.TXT", "C:\\HELP.GID",
-                           "C:\\MAIL\\INBOX.MBX"}) {
+  for (const char* name :
+       {"C:\\TAVUPD.INF", "C:\\USER.PW", "C:\\XFRLOGS1.TXT", "C:\\HELP.GID", "C:\\MAIL\\INBOX.MBX"}) {
     EXPECT_TRUE(PathExists(name)) << name;
   }
   EXPECT_FALSE(PathExists(WindowsDirectory() + "\\TAVGER.EXE"));

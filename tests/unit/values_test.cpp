@@ -48,13 +48,15 @@ TEST_F(RegistryValues, ReadsStringsAndDwords) {
   DWORD count = 0;
   DWORD type = 0;
   DWORD size = sizeof(count);
-  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "count", &type, reinterpret_cast<BYTE*>(&count), &size), 0);
+  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "count", &type, reinterpret_cast<BYTE*>(&count), &size),
+            0);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(size, 4u);
   EXPECT_EQ(count, 0x01020304u);
   char text[16];
   size = sizeof(text);
-  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "PATH", &type, reinterpret_cast<BYTE*>(text), &size), 0);
+  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "PATH", &type, reinterpret_cast<BYTE*>(text), &size),
+            0);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(size, 7u);
   EXPECT_STREQ(text, "C:\\APP");
@@ -62,7 +64,8 @@ TEST_F(RegistryValues, ReadsStringsAndDwords) {
 
 TEST_F(RegistryValues, WriteCreatesTheKeyPath) {
   const BYTE data[] = {1, 2, 3};
-  EXPECT_EQ(RegWriteValue(HKEY_LOCAL_MACHINE, "Software\\PreuninstTest\\A\\B", "bin", REG_BINARY, data, 3), 0);
+  EXPECT_EQ(RegWriteValue(HKEY_LOCAL_MACHINE, "Software\\PreuninstTest\\A\\B", "bin", REG_BINARY, data, 3),
+            0);
   DWORD type = 0;
   std::string stored;
   ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\PreuninstTest\\A\\B", "bin", &type, &stored));
@@ -104,14 +107,15 @@ TEST_F(RegistryValues, DeleteTreeRefusesEmptyPathsAndReportsMissingKeys) {
 // Host only: Windows has no call that makes one key refuse deletion.
 TEST_F(RegistryValues, DeniedSubkeyStopsTheTreeAndKeepsItsAncestors) {
   const std::string top = std::string(kScratch) + "\\T";
-  for (const char* key : {"\\A\\A1", "\\B\\B1", "\\B\\B2", "\\C"}) SetString(HKEY_CURRENT_USER, top + key, "v", "x");
+  for (const char* key : {"\\A\\A1", "\\B\\B1", "\\B\\B2", "\\C"})
+    SetString(HKEY_CURRENT_USER, top + key, "v", "x");
   HostDenyKey(("HKEY_CURRENT_USER\\" + top + "\\B\\B2").c_str());
   EXPECT_EQ(RegDeleteKeyTree(HKEY_CURRENT_USER, top.c_str()), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, top + "\\A"));     // deleted before the failure
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, top + "\\A"));  // deleted before the failure
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, top + "\\B\\B1"));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\B\\B2"));  // refused
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\B"));
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\C"));      // never reached
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\C"));  // never reached
 }
 
 // Host only: Windows itself keeps key names to 255 characters, which fit the

@@ -21,7 +21,8 @@ TEST_F(Win32, VersionNeedsTheRightSizeField) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
   version.dwOSVersionInfoSize = sizeof(version);
   ASSERT_TRUE(GetVersionExA(&version));
-  EXPECT_TRUE(version.dwPlatformId == VER_PLATFORM_WIN32_NT || version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
+  EXPECT_TRUE(version.dwPlatformId == VER_PLATFORM_WIN32_NT ||
+              version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
 }
 
 TEST_F(Win32, DirectoriesReportTheSizeTheyNeed) {
