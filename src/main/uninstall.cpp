@@ -155,7 +155,6 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
       !StrAppend(run.interpreter, CountOf(run.interpreter), "\\COMMAND.COM")) {
     run.interpreter[0] = '\0';
   }
-  ClearDerivedStrings(&run);
 
   ProtectSharedRuntimes();
 

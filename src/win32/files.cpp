@@ -479,7 +479,7 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
   if (machine == nullptr || !machine->settings.nt) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
   const Resolved source = ResolvePath(existing);
   if (source.error != 0) return Fail(source.error);
-  if (!source.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  // A delayed move is only written down; the file need not exist yet.
   if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
     // Each pending operation is a pair of NT paths in one REG_MULTI_SZ; an
     // empty second path means delete.
@@ -516,6 +516,7 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
     return TRUE;
   }
   if (newName == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (!source.exists) return Fail(ERROR_FILE_NOT_FOUND);
   const Resolved target = ResolvePath(newName);
   if (target.error != 0) return Fail(target.error);
   if (target.exists && !(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);

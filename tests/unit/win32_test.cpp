@@ -118,6 +118,17 @@ TEST_F(Win32, RegistryFollowsNtRules) {
   RegCloseKey(key);
 }
 
+TEST_F(Win32, DelayedDeleteIsWrittenDownAsAFullPath) {
+  MakeDirectories("C:\\APP");
+  ASSERT_TRUE(MoveFileExA("C:\\APP\\\\GONE.EXE", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));  // need not exist
+  DWORD type = 0;
+  std::string pending;
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                       "PendingFileRenameOperations", &type, &pending));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_EQ(pending, std::string("\\??\\C:\\APP\\GONE.EXE\0\0\0", 22));
+}
+
 TEST_F(Win32, LibrariesAndExports) {
   InstallStandInLibrary("C:\\APP\\LIB.DLL");
   EXPECT_EQ(LoadLibraryA("C:\\APP\\MISSING.DLL"), nullptr);
