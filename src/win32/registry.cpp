@@ -139,15 +139,12 @@ std::string FormatValue(const RegValue& value) {
   return line;
 }
 
-void SerialiseKey(const RegKey& key, const std::string& path, bool isRoot, std::string* out) {
-  if (!isRoot || !key.values.empty()) {
-    *out += "[" + path + "]\r\n";
-    for (const RegValue& value : key.values) *out += FormatValue(value) + "\r\n";
-    *out += "\r\n";
-  }
-  for (const auto& child : key.children) {
-    SerialiseKey(*child.second, path + "\\" + child.second->name, false, out);
-  }
+// Every key in a section of its own, the roots too, also without values.
+void SerialiseKey(const RegKey& key, const std::string& path, std::string* out) {
+  *out += "[" + path + "]\r\n";
+  for (const RegValue& value : key.values) *out += FormatValue(value) + "\r\n";
+  *out += "\r\n";
+  for (const auto& child : key.children) SerialiseKey(*child.second, path + "\\" + child.second->name, out);
 }
 
 int HexDigit(char c) {
@@ -446,8 +443,8 @@ bool Registry::Parse(const std::string& text, std::string* error) {
 
 std::string Registry::Serialise() const {
   std::string out = "REGEDIT4\r\n\r\n";
-  SerialiseKey(*machine_, kMachineRoot, true, &out);
-  SerialiseKey(*user_, kUserRoot, true, &out);
+  SerialiseKey(*machine_, kMachineRoot, &out);
+  SerialiseKey(*user_, kUserRoot, &out);
   return out;
 }
 

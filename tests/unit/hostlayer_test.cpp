@@ -89,11 +89,13 @@ TEST_F(Machine, WritesRegistryBackOnlyWhenChangedAndEveryKeyInItsOwnSection) {
   ASSERT_TRUE(Save());
   EXPECT_EQ(ReadHostFile(RegistryFile()),
             "REGEDIT4\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\Software\\Keep]\r\n"
             "\"v\"=\"1\"\r\n"
             "\"odd\"=hex(1):6e,6f,20,74,65,72,6d,69,6e,61,74,6f,72\r\n"
             "\"wide\"=hex(4):01,02\r\n\r\n"
+            "[HKEY_CURRENT_USER]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Empty]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Empty\\Deeper]\r\n\r\n");
