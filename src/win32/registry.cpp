@@ -550,15 +550,21 @@ LONG UsableKey(HKEY handle, REGSAM needed, std::shared_ptr<RegKey>* key) {
   return ERROR_SUCCESS;
 }
 
+// The existing key a handle and a relative path name.
+LONG KeyAt(HKEY handle, LPCSTR subKey, std::shared_ptr<RegKey>* key) {
+  REGSAM held = 0;
+  LONG status = ERROR_SUCCESS;
+  *key = KeyOf(handle, &held, &status);
+  if (!*key) return status;
+  return Walk(*key, subKey, false, key);
+}
+
 }  // namespace
 
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
-  REGSAM held = 0;
-  LONG status = ERROR_SUCCESS;
-  std::shared_ptr<RegKey> key = KeyOf(handle, &held, &status);
-  if (!key) return status;
-  status = Walk(key, subKey, false, &key);
+  std::shared_ptr<RegKey> key;
+  const LONG status = KeyAt(handle, subKey, &key);
   if (status != ERROR_SUCCESS) return status;
   REGSAM wanted = MapAccess(access);
   if (access & MAXIMUM_ALLOWED) wanted |= IsDenied(*key) ? KEY_READ : KEY_ALL_ACCESS;
@@ -641,11 +647,8 @@ extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
 
 extern "C" LSTATUS WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
-  REGSAM held = 0;
-  LONG status = ERROR_SUCCESS;
-  std::shared_ptr<RegKey> key = KeyOf(handle, &held, &status);
-  if (!key) return status;
-  status = Walk(key, subKey, false, &key);
+  std::shared_ptr<RegKey> key;
+  const LONG status = KeyAt(handle, subKey, &key);
   if (status != ERROR_SUCCESS) return status;
   // The roots cannot go, and NT (unlike Windows 95) refuses a key that still
   // has subkeys.
