@@ -29,6 +29,7 @@ places, which must survive.
 
 import argparse
 import concurrent.futures
+import contextlib
 import difflib
 import os
 import shutil
@@ -479,14 +480,17 @@ def main():
 
     work = tempfile.mkdtemp(prefix="preuninst-scenarios-")
     failed = 0
-    try:
+    with contextlib.ExitStack() as stack:
+        if options.keep:
+            stack.callback(print, "kept %s" % work)
+        else:
+            stack.callback(shutil.rmtree, work, ignore_errors=True)
         if options.target == "host":
-            targets = [(HostTarget(options.build, work), 1)]
+            target, workers = HostTarget(options.build, work), 1
         else:
             import wine as wine_module
-            environment = wine_module.Wine(options.keep).__enter__()
-            targets = [(WineTarget(options.build, environment), 2)]
-        target, workers = targets[0]
+            # Each scenario has a prefix and a Wine server of its own: two at once.
+            target, workers = WineTarget(options.build, stack.enter_context(wine_module.Wine(options.keep))), 2
 
         def one(scenario):
             try:
@@ -508,13 +512,6 @@ def main():
                     print("       output:\n         " + "\n         ".join(outcome.output.splitlines()[-30:]))
                 failed += bool(failures)
         print("%d of %d scenarios passed on %s" % (len(scenarios) - failed, len(scenarios), options.target))
-    finally:
-        if options.target == "wine":
-            environment.__exit__(None, None, None)
-        if options.keep:
-            print("kept %s" % work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
     return 1 if failed or not scenarios else 0
 
 

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "win32/internal.h"
 #include "win32/registry.h"

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -20,6 +21,12 @@ namespace {
 const char kIni[] = "C:\\WINDOWS\\WININIT.INI";
 const std::string kEntry = "NUL=C:\\WINDOWS\\TAVUNINS.EXE";
 std::string g_hostFile;
+std::string g_machine;
+
+void RemoveMachine() {
+  std::error_code ignored;
+  std::filesystem::remove_all(g_machine, ignored);
+}
 
 void Fail(const char* what, const std::string& before, const std::string& after) {
   fprintf(stderr, "%s\nbefore (%zu bytes): %s\nafter (%zu bytes): %s\n", what, before.size(), before.c_str(),
@@ -73,6 +80,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* directory = mkdtemp(pattern);
   if (directory == nullptr) abort();
   const std::string machine = directory;
+  g_machine = machine;
+  atexit(RemoveMachine);
   mkdir((machine + "/drive_c").c_str(), 0755);
   mkdir((machine + "/drive_c/WINDOWS").c_str(), 0755);
   std::string error;
