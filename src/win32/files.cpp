@@ -594,6 +594,32 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
   return length;
 }
 
+extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {
+  if (name == nullptr || name[0] == '\0') {
+    SetLastError(ERROR_INVALID_NAME);
+    return 0;
+  }
+  const Machine* machine = CurrentMachine();
+  const std::string full =
+      FullPathName(name, machine != nullptr ? machine->settings.current : Settings().current);
+  // The ANSI call is held to MAX_PATH.
+  if (full.size() >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  const DWORD length = static_cast<DWORD>(full.size());
+  if (buffer == nullptr || size <= length) return length + 1;
+  memcpy(buffer, full.c_str(), length + 1);
+  if (filePart != nullptr) {
+    // The last name; none when the path ends in a separator or is a bare \\server.
+    const size_t separator = full.rfind('\\');
+    *filePart = separator != std::string::npos && separator >= 2 && separator + 1 < full.size()
+                    ? buffer + separator + 1
+                    : nullptr;
+  }
+  return length;
+}
+
 extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
   // Only the flush of the profile cache is emulated; the layer keeps no cache.
   if (section == nullptr && key == nullptr && value == nullptr && file != nullptr) return TRUE;

@@ -74,6 +74,9 @@ Resolved ResolvePath(const char* path);
 // The folded full form of a Windows path (C:\APP\X), relative paths taken
 // from current; used to compare paths named in machine.ini.
 std::string NormalisedWindowsPath(const std::string& path, const std::string& current);
+// The full form GetFullPathNameA gives: relative paths taken from current,
+// names spelt as given, a final separator kept; the disk is not looked at.
+std::string FullPathName(const std::string& path, const std::string& current);
 // Finds a name in a host directory without regard to case; the exact spelling
 // is tried first so that names found by a search cost no directory scan.
 bool FindChild(const std::string& hostDirectory, const std::string& ansiName, std::string* hostName);

@@ -32,57 +32,118 @@ bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 
 char UpperDrive(char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); }
 
-// Appends the components of text to parts the way Windows normalises a path:
-// empty components and "." vanish, ".." climbs (never above the root), and
-// trailing dots and blanks of a name are dropped.
-DWORD AddComponents(const std::string& text, std::vector<std::string>* parts) {
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The full form of a path, as Windows makes it before it looks at the disk.
+struct FullPath {
+  std::string root;  // "C:\" or "\\server\share\", which ".." cannot climb above
+  bool unc = false;
+  std::vector<std::string> names;
+  bool endsWithSeparator = false;
+};
+
+// Adds the names of text to a full path the way Windows does: empty names
+// and "." vanish, ".." climbs, a name followed by a separator loses one
+// trailing dot, the last name loses all its trailing dots and blanks (and,
+// when nothing is left of it, the path ends with a separator instead).
+void AddNames(const std::string& text, bool endsWithSeparator, FullPath* full) {
+  std::vector<std::string>& names = full->names;
+  bool separatorLast = endsWithSeparator;
   size_t begin = 0;
-  while (begin <= text.size()) {
-    size_t end = text.find('\\', begin);
-    if (end == std::string::npos) end = text.size();
-    std::string part = text.substr(begin, end - begin);
+  for (;;) {
+    size_t end = begin;
+    while (end < text.size() && !IsSeparator(text[end])) ++end;
+    const bool last = end == text.size();
+    std::string name = text.substr(begin, end - begin);
+    if (name == "..") {
+      if (!names.empty()) names.pop_back();
+      if (last) separatorLast = false;
+    } else if (name == ".") {
+      if (last) separatorLast = false;
+    } else if (!name.empty()) {
+      if (!last && name.back() == '.') name.pop_back();
+      names.push_back(name);
+    }
+    if (last) break;
     begin = end + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      if (!parts->empty()) parts->pop_back();
-      continue;
-    }
-    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
-    if (part.empty()) continue;
-    for (char c : part) {
-      if (InvalidNameChar(c)) return ERROR_INVALID_NAME;
-    }
-    parts->push_back(part);
   }
-  return 0;
+  if (!separatorLast && !names.empty()) {
+    std::string& tail = names.back();
+    while (!tail.empty() && (tail.back() == '.' || tail.back() == ' ')) tail.pop_back();
+    if (tail.empty()) {
+      names.pop_back();
+      separatorLast = true;
+    }
+  }
+  full->endsWithSeparator = separatorLast;
+}
+
+FullPath MakeFullPath(const std::string& given, const std::string& current);
+
+// The machine's current directory as a full path; C:\ when it is not one.
+FullPath CurrentFullPath(const std::string& current) {
+  if (current.size() >= 3 && IsDriveLetter(current[0]) && current[1] == ':' && IsSeparator(current[2])) {
+    return MakeFullPath(current, "");
+  }
+  FullPath root;
+  root.root = "C:\\";
+  return root;
+}
+
+// Makes a path full as GetFullPathNameA does, without looking at the disk:
+// names keep the spelling given. current is the machine's one current
+// directory, so X:NAME on another drive starts at that drive's root.
+FullPath MakeFullPath(const std::string& given, const std::string& current) {
+  FullPath full;
+  const bool endsWithSeparator = !given.empty() && IsSeparator(given.back());
+  size_t restAt = 0;
+  if (given.size() >= 2 && IsSeparator(given[0]) && IsSeparator(given[1])) {
+    restAt = 2;
+    for (int part = 0; part < 2; ++part) {  // server, then share
+      while (restAt < given.size() && !IsSeparator(given[restAt])) ++restAt;
+      while (restAt < given.size() && IsSeparator(given[restAt])) ++restAt;
+    }
+    full.root = given.substr(0, restAt);
+    std::replace(full.root.begin(), full.root.end(), '/', '\\');
+    full.unc = true;
+  } else if (given.size() >= 2 && IsDriveLetter(given[0]) && given[1] == ':') {
+    const bool relative = given.size() == 2 || !IsSeparator(given[2]);
+    if (relative) full = CurrentFullPath(current);
+    if (!relative || UpperDrive(full.root[0]) != UpperDrive(given[0])) {
+      full = FullPath();
+      full.root = given.substr(0, 2) + "\\";
+    }
+    restAt = relative ? 2 : 3;
+  } else {
+    full = CurrentFullPath(current);
+    if (!given.empty() && IsSeparator(given[0])) full.names.clear();  // from the root of that drive
+  }
+  AddNames(given.substr(restAt), endsWithSeparator, &full);
+  return full;
+}
+
+std::string FullPathText(const FullPath& full) {
+  std::string out = full.root;
+  for (size_t i = 0; i < full.names.size(); ++i) {
+    if (i != 0) out += "\\";
+    out += full.names[i];
+  }
+  if (full.endsWithSeparator && !full.names.empty()) out += "\\";
+  return out;
 }
 
 DWORD ParseWindowsPath(const std::string& given, const std::string& current, ParsedPath* out) {
-  std::string path(given);
-  std::replace(path.begin(), path.end(), '/', '\\');
-  if (path.empty()) return ERROR_PATH_NOT_FOUND;
-  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return ERROR_PATH_NOT_FOUND;  // UNC
-  ParsedPath base;
-  if (current.size() >= 2 && IsDriveLetter(current[0]) && current[1] == ':') {
-    base.drive = UpperDrive(current[0]);
-    AddComponents(current.substr(2), &base.parts);
+  if (given.empty()) return ERROR_PATH_NOT_FOUND;
+  FullPath full = MakeFullPath(given, current);
+  if (full.unc) return ERROR_PATH_NOT_FOUND;  // no files behind UNC paths on the machine
+  for (const std::string& name : full.names) {
+    for (char c : name) {
+      if (InvalidNameChar(c)) return ERROR_INVALID_NAME;
+    }
   }
-  std::string rest;
-  if (path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':') {
-    out->drive = UpperDrive(path[0]);
-    rest = path.substr(2);
-    // C:NAME is relative to the current directory of that drive; the machine
-    // keeps one current directory, so other drives start at their root.
-    if ((rest.empty() || rest[0] != '\\') && out->drive == base.drive) out->parts = base.parts;
-  } else if (path[0] == '\\') {
-    out->drive = base.drive;
-    rest = path;
-  } else {
-    out->drive = base.drive;
-    out->parts = base.parts;
-    rest = path;
-  }
-  return AddComponents(rest, &out->parts);
+  out->drive = UpperDrive(full.root[0]);
+  out->parts.swap(full.names);
+  return 0;
 }
 
 std::string WindowsForm(const ParsedPath& parsed) {
@@ -147,6 +208,10 @@ bool FindChild(const std::string& hostDirectory, const std::string& ansiName, st
     }
   }
   return false;
+}
+
+std::string FullPathName(const std::string& path, const std::string& current) {
+  return FullPathText(MakeFullPath(path, current));
 }
 
 std::string NormalisedWindowsPath(const std::string& path, const std::string& current) {

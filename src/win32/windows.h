@@ -297,6 +297,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR path);
 DWORD WINAPI GetFileAttributesA(LPCSTR path);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
+DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);

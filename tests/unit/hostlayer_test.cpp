@@ -1,7 +1,7 @@
 // The emulated machine itself: how it reads and writes its files, and the
 // powers only it has. Host only.
 #include <gtest/gtest.h>
-
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -211,6 +211,28 @@ TEST_F(Machine, AnotherProcessesLockMakesAFileInUse) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   CloseHandle(held);
   EXPECT_TRUE(DeleteFileA("C:\\APP\\HELD.DLL"));
+}
+
+TEST_F(Machine, RelativeFullPathsStartAtTheOneCurrentDirectory) {
+  ReopenMachine("current=C:\\APP\\");
+  struct {
+    const char* path;
+    const char* full;
+  } const cases[] = {
+      {"SYSTEM\\X.DLL", "C:\\APP\\SYSTEM\\X.DLL"},
+      {"SYSTEM\\", "C:\\APP\\SYSTEM\\"},
+      {".", "C:\\APP"},
+      {"..", "C:\\"},
+      {"c:", "C:\\APP"},
+      {"C:rel", "C:\\APP\\rel"},
+      {"d:rel", "d:\\rel"},  // another drive: its root, for the machine keeps one current directory
+      {"\\rel", "C:\\rel"},
+  };
+  for (const auto& each : cases) {
+    char out[MAX_PATH] = "";
+    EXPECT_EQ(GetFullPathNameA(each.path, MAX_PATH, out, nullptr), strlen(each.full)) << each.path;
+    EXPECT_STREQ(out, each.full) << each.path;
+  }
 }
 
 }  // namespace

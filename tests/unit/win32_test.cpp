@@ -85,6 +85,44 @@ TEST_F(Win32, LongNamesGetAnAliasThatLeadsToTheSameFile) {
   EXPECT_EQ(data, "x");
 }
 
+TEST_F(Win32, FullPathsKeepTheSpellingAndTheFinalSeparator) {
+  struct {
+    const char* path;
+    const char* full;
+    const char* filePart;  // null: none
+  } const cases[] = {
+      {"C:\\APP\\SYSTEM\\", "C:\\APP\\SYSTEM\\", nullptr},
+      {"C:\\APP\\..\\", "C:\\", nullptr},
+      {"C:\\.\\", "C:\\", nullptr},
+      {"C:\\Programme/TAVCOM/SYSTEM", "C:\\Programme\\TAVCOM\\SYSTEM", "SYSTEM"},
+      {"c:\\app\\\\Missing.Dll", "c:\\app\\Missing.Dll", "Missing.Dll"},  // no disk, no case change
+      {"C:\\APP//SYSTEM//", "C:\\APP\\SYSTEM\\", nullptr},
+      {"C:\\APP\\..\\..\\..\\X", "C:\\X", "X"},
+      {"C:\\APP\\SYSTEM\\..", "C:\\APP", "APP"},
+      {"C:\\APP\\.", "C:\\APP", "APP"},
+      {"C:\\APP\\NAME. .", "C:\\APP\\NAME", "NAME"},
+      {"C:\\APP.\\X", "C:\\APP\\X", "X"},
+      {"\\\\server\\share\\a\\..\\b", "\\\\server\\share\\b", "b"},
+      {"\\\\server\\share\\..\\..\\x\\", "\\\\server\\share\\x\\", nullptr},
+  };
+  for (const auto& each : cases) {
+    char out[MAX_PATH];
+    char* filePart = out;
+    const DWORD length = GetFullPathNameA(each.path, MAX_PATH, out, &filePart);
+    EXPECT_EQ(length, strlen(each.full)) << each.path;
+    EXPECT_STREQ(out, each.full) << each.path;
+    EXPECT_STREQ(filePart, each.filePart) << each.path;
+  }
+  // Too small a buffer: the size needed, terminator included, and the buffer untouched.
+  char out[16];
+  memset(out, '#', sizeof(out));
+  EXPECT_EQ(GetFullPathNameA("C:\\APP\\SYSTEM", 13, out, nullptr), 14u);
+  EXPECT_EQ(GetFullPathNameA("C:\\APP\\SYSTEM", 0, nullptr, nullptr), 14u);
+  EXPECT_EQ(out[0], '#');
+  EXPECT_EQ(GetFullPathNameA("C:\\APP\\SYSTEM", 14, out, nullptr), 13u);
+  EXPECT_EQ(GetFullPathNameA("", MAX_PATH, out, nullptr), 0u);
+}
+
 TEST_F(Win32, NamesAreFoundWithoutRegardToCase) {
   MakeDirectories("C:\\APP\\Mixed");
   WriteBytes("C:\\APP\\Mixed\\File.Txt", "x");
