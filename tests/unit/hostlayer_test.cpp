@@ -235,4 +235,20 @@ TEST_F(Machine, RelativeFullPathsStartAtTheOneCurrentDirectory) {
   }
 }
 
+TEST_F(Machine, ALinkToADirectoryIsItselfWithATrailingBackslashToo) {
+  MakeDirectories("C:\\P\\TARGET");
+  WriteBytes("C:\\P\\TARGET\\MAIL.DAT", "x");
+  ASSERT_EQ(symlink("TARGET", (HostPathOf("C:\\P") + "/MAIL").c_str()), 0);
+  EXPECT_EQ(Attributes("C:\\P\\MAIL\\"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("C:\\P\\MAIL\\*.DAT", &found);  // lists what it leads to
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(found.cFileName, "MAIL.DAT");
+  FindClose(search);
+  EXPECT_TRUE(RemoveDirectoryA("C:\\P\\MAIL\\"));  // the link goes, not what it leads to
+  EXPECT_FALSE(PathExists("C:\\P\\MAIL"));
+  EXPECT_TRUE(PathExists("C:\\P\\TARGET\\MAIL.DAT"));
+}
+
 }  // namespace
