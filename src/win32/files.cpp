@@ -1,5 +1,4 @@
 // Files and directories of the emulated machine.
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -155,7 +154,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
     }
     const std::string found = AnsiFromUtf8(resolved.host.substr(resolved.host.rfind('/') + 1));
     WIN32_FIND_DATAA entry;
-    if (FillFindData(resolved.host, found, IsShortName(found) ? found : ShortNames({found})[0], &entry)) {
+    if (FillFindData(resolved.host, found, ShortNameOf(resolved.host), &entry)) {
       search->entries.push_back(entry);
     }
   } else {
@@ -167,16 +166,9 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
       return INVALID_HANDLE_VALUE;
     }
     std::vector<std::string> hostNames;
-    if (DIR* listing = opendir(resolved.host.c_str())) {
-      while (const dirent* entry = readdir(listing)) {
-        const std::string entryName = entry->d_name;
-        if (entryName != "." && entryName != "..") hostNames.push_back(entryName);
-      }
-      closedir(listing);
-    }
+    std::vector<std::string> names;
+    ListDirectory(resolved.host, &hostNames, &names);
     // The order NTFS reports: by name, without regard to case.
-    std::vector<std::string> names(hostNames.size());
-    for (size_t i = 0; i < names.size(); ++i) names[i] = AnsiFromUtf8(hostNames[i]);
     std::vector<size_t> order(names.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(),
@@ -565,25 +557,7 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
         SetLastError(resolved.error != 0 ? resolved.error : ERROR_FILE_NOT_FOUND);
         return 0;
       }
-      const std::string found = AnsiFromUtf8(resolved.host.substr(resolved.host.rfind('/') + 1));
-      if (IsShortName(found)) {
-        result += found;
-      } else {
-        // The alias depends on the other names in the same directory.
-        std::vector<std::string> siblings;
-        size_t self = 0;
-        if (DIR* listing = opendir(resolved.parentHost.c_str())) {
-          while (const dirent* entry = readdir(listing)) {
-            const std::string entryName = entry->d_name;
-            if (entryName == "." || entryName == "..") continue;
-            if (JoinHost(resolved.parentHost, entryName) == resolved.host) self = siblings.size();
-            siblings.push_back(AnsiFromUtf8(entryName));
-          }
-          closedir(listing);
-        }
-        if (siblings.empty()) siblings.push_back(found);
-        result += ShortNames(siblings)[self];
-      }
+      result += ShortNameOf(resolved.host);
     }
     walked += name;
     at = end;

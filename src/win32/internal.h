@@ -77,6 +77,10 @@ std::string NormalisedWindowsPath(const std::string& path, const std::string& cu
 // The full form GetFullPathNameA gives: relative paths taken from current,
 // names spelt as given, a final separator kept; the disk is not looked at.
 std::string FullPathName(const std::string& path, const std::string& current);
+// The entries of a host directory that Windows can show, with their names in
+// the ANSI code page, in the same order; false when it cannot be read.
+bool ListDirectory(const std::string& hostDirectory, std::vector<std::string>* hostNames,
+                   std::vector<std::string>* names);
 // Finds a name in a host directory without regard to case; the exact spelling
 // is tried first so that names found by a search cost no directory scan.
 bool FindChild(const std::string& hostDirectory, const std::string& ansiName, std::string* hostName);
@@ -90,6 +94,8 @@ bool HostAttributes(const std::string& hostPath, DWORD* attributes);
 bool IsShortName(const std::string& ansiName);
 // The short name of each entry of a directory listing, in the same order.
 std::vector<std::string> ShortNames(const std::vector<std::string>& ansiNames);
+// The short name of an existing host file, among the others of its directory.
+std::string ShortNameOf(const std::string& hostPath);
 
 // Windows wildcard matching of one name, without regard to case.
 bool WildcardMatch(const std::string& pattern, const std::string& name);

@@ -174,6 +174,22 @@ std::string JoinHost(const std::string& directory, const std::string& name) {
   return directory + "/" + name;
 }
 
+bool ListDirectory(const std::string& hostDirectory, std::vector<std::string>* hostNames,
+                   std::vector<std::string>* names) {
+  DIR* directory = opendir(hostDirectory.c_str());
+  if (directory == nullptr) return false;
+  while (const dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    // No Windows name holds a backslash; shown, such a name would read as a
+    // path and lead somewhere else.
+    if (name == "." || name == ".." || name.find('\\') != std::string::npos) continue;
+    hostNames->push_back(name);
+    names->push_back(AnsiFromUtf8(name));
+  }
+  closedir(directory);
+  return true;
+}
+
 bool FindChild(const std::string& hostDirectory, const std::string& ansiName, std::string* hostName) {
   const std::string exact = Utf8FromAnsi(ansiName);
   struct stat info;
@@ -181,17 +197,9 @@ bool FindChild(const std::string& hostDirectory, const std::string& ansiName, st
     *hostName = exact;
     return true;
   }
-  DIR* directory = opendir(hostDirectory.c_str());
-  if (directory == nullptr) return false;
   std::vector<std::string> hostNames;
   std::vector<std::string> names;
-  while (const dirent* entry = readdir(directory)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    hostNames.push_back(name);
-    names.push_back(AnsiFromUtf8(name));
-  }
-  closedir(directory);
+  if (!ListDirectory(hostDirectory, &hostNames, &names)) return false;
   for (size_t i = 0; i < names.size(); ++i) {
     if (EqualNoCase(names[i], ansiName)) {
       *hostName = hostNames[i];
@@ -348,6 +356,21 @@ std::vector<std::string> ShortNames(const std::vector<std::string>& names) {
     result[index] = alias;
   }
   return result;
+}
+
+std::string ShortNameOf(const std::string& hostPath) {
+  const size_t slash = hostPath.rfind('/');
+  const std::string hostName = hostPath.substr(slash + 1);
+  const std::string name = AnsiFromUtf8(hostName);
+  if (IsShortName(name)) return name;
+  // The alias depends on the other names in the same directory.
+  std::vector<std::string> hostNames;
+  std::vector<std::string> names;
+  ListDirectory(hostPath.substr(0, slash), &hostNames, &names);
+  for (size_t i = 0; i < hostNames.size(); ++i) {
+    if (hostNames[i] == hostName) return ShortNames(names)[i];
+  }
+  return ShortNames({name})[0];
 }
 
 namespace {

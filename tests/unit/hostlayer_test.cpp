@@ -235,6 +235,20 @@ TEST_F(Machine, RelativeFullPathsStartAtTheOneCurrentDirectory) {
   }
 }
 
+TEST_F(Machine, HostNamesWithABackslashAreNeverListed) {
+  MakeDirectories("C:\\APP\\TREE");
+  WriteBytes("C:\\ROOTKEEP.TXT", "keep");
+  WriteHostFile(HostPathOf("C:\\APP\\TREE") + "/..\\..\\ROOTKEEP.TXT", "trap");
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("C:\\APP\\TREE\\*", &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do {
+    EXPECT_TRUE(strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) << found.cFileName;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  EXPECT_EQ(Attributes("C:\\APP\\TREE\\__ROOT~1.TXT"), INVALID_FILE_ATTRIBUTES);  // nor by an alias
+}
+
 TEST_F(Machine, ALinkToADirectoryIsItselfWithATrailingBackslashToo) {
   MakeDirectories("C:\\P\\TARGET");
   WriteBytes("C:\\P\\TARGET\\MAIL.DAT", "x");
