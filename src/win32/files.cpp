@@ -527,7 +527,8 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
     return 0;
   }
   // The path keeps its shape: its drive, its separators (doubled or not) and
-  // its dots stay as given; each name becomes its short form on disk.
+  // its dots stay as given; each name becomes its short form on disk, or
+  // stays as stored where it has none (a short name, or no 8.3 names).
   const std::string text(longPath);
   std::string result;
   size_t at = 0;

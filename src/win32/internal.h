@@ -26,6 +26,7 @@ struct Settings {
   std::string windows = "C:\\WINDOWS";
   std::string system;  // empty: derived from windows and the platform
   std::string current = "C:\\";
+  bool shortNames = true;               // false: a volume without 8.3 names
   std::vector<std::string> inUse;       // folded, normalised Windows paths
   std::vector<std::string> deniedKeys;  // folded, with the full root name
 };
@@ -91,8 +92,10 @@ std::string JoinHost(const std::string& directory, const std::string& name);
 bool HostAttributes(const std::string& hostPath, DWORD* attributes);
 
 // 8.3 names.
+bool ShortNamesEnabled();
 bool IsShortName(const std::string& ansiName);
-// The short name of each entry of a directory listing, in the same order.
+// The short name of each entry of a directory listing, in the same order;
+// the long names themselves on a volume without 8.3 names.
 std::vector<std::string> ShortNames(const std::vector<std::string>& ansiNames);
 // The short name of an existing host file, among the others of its directory.
 std::string ShortNameOf(const std::string& hostPath);

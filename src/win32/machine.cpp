@@ -80,6 +80,13 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
           return false;
         }
         settings->nt = platform == "NT";
+      } else if (name == "SHORT NAMES") {
+        const std::string answer = Fold(value);
+        if (answer != "YES" && answer != "NO") {
+          *error = where + "short names must be yes or no";
+          return false;
+        }
+        settings->shortNames = answer == "YES";
       } else if (name == "WINDOWS" || name == "SYSTEM" || name == "CURRENT") {
         if (!IsAbsoluteWindowsPath(value)) {
           *error = where + "expected a full path such as C:\\WINDOWS";

@@ -207,7 +207,7 @@ bool FindChild(const std::string& hostDirectory, const std::string& ansiName, st
     }
   }
   // A short alias names the same file as its long name.
-  if (ansiName.find('~') == std::string::npos) return false;
+  if (ansiName.find('~') == std::string::npos || !ShortNamesEnabled()) return false;
   const std::vector<std::string> aliases = ShortNames(names);
   for (size_t i = 0; i < aliases.size(); ++i) {
     if (EqualNoCase(aliases[i], ansiName)) {
@@ -312,7 +312,14 @@ bool IsShortName(const std::string& name) {
   return true;
 }
 
+bool ShortNamesEnabled() {
+  const Machine* machine = CurrentMachine();
+  return machine == nullptr || machine->settings.shortNames;
+}
+
 std::vector<std::string> ShortNames(const std::vector<std::string>& names) {
+  // A volume without 8.3 names knows each file by its long name alone.
+  if (!ShortNamesEnabled()) return names;
   std::set<std::string> taken;
   for (const std::string& name : names) {
     if (IsShortName(name)) taken.insert(Fold(name));
@@ -362,7 +369,7 @@ std::string ShortNameOf(const std::string& hostPath) {
   const size_t slash = hostPath.rfind('/');
   const std::string hostName = hostPath.substr(slash + 1);
   const std::string name = AnsiFromUtf8(hostName);
-  if (IsShortName(name)) return name;
+  if (IsShortName(name) || !ShortNamesEnabled()) return name;
   // The alias depends on the other names in the same directory.
   std::vector<std::string> hostNames;
   std::vector<std::string> names;

@@ -120,6 +120,7 @@ TEST_F(Machine, UnusableMachinesAreRefusedWithAReason) {
       {"registry.reg", "REGEDIT4\n[HKEY_CURRENT_USER\\x]\n\"v\"=\"C:\\WINDOWS\"\n"},
       {"machine.ini", "[machine]\nplatform=98\n"},
       {"machine.ini", "[machine]\nwindows=WINDOWS\n"},
+      {"machine.ini", "[machine]\nshort names=maybe\n"},
       {"machine.ini", "[machien]\n"},
       {"machine.ini", "[denied keys]\nHKEY_CLASSES_ROOT\\x\n"},
   };
@@ -233,6 +234,24 @@ TEST_F(Machine, RelativeFullPathsStartAtTheOneCurrentDirectory) {
     EXPECT_EQ(GetFullPathNameA(each.path, MAX_PATH, out, nullptr), strlen(each.full)) << each.path;
     EXPECT_STREQ(out, each.full) << each.path;
   }
+}
+
+TEST_F(Machine, WithoutShortNamesAPathIsItsOwnShortForm) {
+  ReopenMachine("short names=no");
+  MakeDirectories("C:\\APP\\Communication Suite");
+  WriteBytes("C:\\APP\\Communication Suite\\Program Library.dll", "x");
+  char out[MAX_PATH];
+  const char* const path = "c:\\app\\communication suite\\Program Library.dll";
+  EXPECT_EQ(GetShortPathNameA(path, out, MAX_PATH), strlen(path));
+  EXPECT_STREQ(out, "c:\\APP\\Communication Suite\\Program Library.dll");  // the names as stored
+  EXPECT_EQ(GetShortPathNameA("C:\\APP\\Missing Suite", out, MAX_PATH), 0u);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("C:\\APP\\Communication Suite\\*.dll", &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(found.cAlternateFileName, "");
+  FindClose(search);
+  EXPECT_EQ(FindFirstFileA("C:\\APP\\COMMUN~1\\*", &found), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindFirstFileA("C:\\APP\\*~1", &found), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(Machine, HostNamesWithABackslashAreNeverListed) {
