@@ -1,5 +1,5 @@
-// Programs and libraries: a started program is the host file its first token
-// maps to; a library is a shared object opened with dlopen.
+// Programs and libraries: a started program is the host file its command line
+// names; a library is a shared object opened with dlopen.
 #include <dlfcn.h>
 #include <errno.h>
 #include <spawn.h>
@@ -43,24 +43,6 @@ char g_selfModule;
 BOOL Fail(DWORD error) {
   SetLastError(error);
   return FALSE;
-}
-
-// The program token of a command line: quoted, or up to the first blank.
-std::string ProgramToken(const std::string& commandLine, size_t* end) {
-  size_t at = 0;
-  while (at < commandLine.size() && (commandLine[at] == ' ' || commandLine[at] == '\t')) ++at;
-  std::string token;
-  if (at < commandLine.size() && commandLine[at] == '"') {
-    const size_t close = commandLine.find('"', at + 1);
-    token = commandLine.substr(at + 1, close == std::string::npos ? std::string::npos : close - at - 1);
-    at = close == std::string::npos ? commandLine.size() : close + 1;
-  } else {
-    const size_t stop = commandLine.find_first_of(" \t", at);
-    token = commandLine.substr(at, stop == std::string::npos ? std::string::npos : stop - at);
-    at = stop == std::string::npos ? commandLine.size() : stop;
-  }
-  *end = at;
-  return token;
 }
 
 // Splits the arguments after the program token as the C runtime of Windows
@@ -107,6 +89,45 @@ bool HasExtension(const std::string& path) {
   return dot != std::string::npos && (slash == std::string::npos || dot > slash);
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Finds the program of a command line as CreateProcessA does without an
+// application name: a quoted first token is the program; an unquoted line is
+// tried run by run, each ending before a blank, shortest first, with .EXE
+// added where a run has no extension, and the first that names a file wins.
+// program gets the run as written, end where the arguments start.
+DWORD FindProgram(const std::string& line, Resolved* found, std::string* program, size_t* end) {
+  size_t at = 0;
+  while (at < line.size() && IsBlank(line[at])) ++at;
+  std::vector<size_t> ends;
+  if (at < line.size() && line[at] == '"') {
+    ++at;
+    const size_t close = line.find('"', at);
+    ends.push_back(close == std::string::npos ? line.size() : close);
+  } else {
+    for (size_t i = at; i < line.size(); ++i) {
+      if (IsBlank(line[i]) && i > at) ends.push_back(i);
+    }
+    ends.push_back(line.size());
+  }
+  DWORD error = ERROR_FILE_NOT_FOUND;
+  for (size_t stop : ends) {
+    const std::string name = line.substr(at, stop - at);
+    if (name.empty()) continue;
+    *found = ResolvePath((HasExtension(name) ? name : name + ".EXE").c_str());
+    struct stat info;
+    if (found->error == 0 && found->exists && stat(found->host.c_str(), &info) == 0 &&
+        !S_ISDIR(info.st_mode)) {
+      *program = name;
+      *end = stop < line.size() && line[stop] == '"' ? stop + 1 : stop;
+      return 0;
+    }
+    // The longest run, the whole token, tells why nothing could start.
+    error = found->error != 0 ? found->error : found->exists ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  }
+  return error;
+}
+
 void SetOrDrop(std::vector<std::string>* environment, const std::string& name, const std::string* value) {
   const std::string prefix = name + "=";
   for (auto it = environment->begin(); it != environment->end();) {
@@ -149,19 +170,11 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPS
   Machine* machine = CurrentMachine();
   if (machine == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
   const std::string line(commandLine);
+  Resolved resolved;
+  std::string program;
   size_t tokenEnd = 0;
-  const std::string program = ProgramToken(line, &tokenEnd);
-  if (program.empty()) return Fail(ERROR_FILE_NOT_FOUND);
-  Resolved resolved = ResolvePath(program.c_str());
-  if (resolved.error == 0 && !resolved.exists && !HasExtension(program)) {
-    resolved = ResolvePath((program + ".EXE").c_str());
-  }
-  if (resolved.error != 0) return Fail(resolved.error);
-  if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
-  struct stat fileInfo;
-  if (stat(resolved.host.c_str(), &fileInfo) != 0 || S_ISDIR(fileInfo.st_mode)) {
-    return Fail(ERROR_ACCESS_DENIED);
-  }
+  const DWORD notFound = FindProgram(line, &resolved, &program, &tokenEnd);
+  if (notFound != 0) return Fail(notFound);
 
   std::string error;
   if (!SaveRegistry(&error)) fprintf(stderr, "preuninst: %s\n", error.c_str());

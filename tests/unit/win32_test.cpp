@@ -123,6 +123,31 @@ TEST_F(Win32, FullPathsKeepTheSpellingAndTheFinalSeparator) {
   EXPECT_EQ(GetFullPathNameA("", MAX_PATH, out, nullptr), 0u);
 }
 
+TEST_F(Win32, AnUnquotedProgramIsTheShortestRunOfTheLineThatNamesAFile) {
+  const auto exitCode = [](std::string line) -> long {
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+      return -1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<long>(code);
+  };
+  InstallStandIn("C:\\APP\\Other Tool\\UNINST.EXE");
+  EXPECT_EQ(exitCode("C:\\APP\\Other Tool\\UNINST.EXE --exit=7"), 7);
+  // C:\APP\Other.exe comes first once it exists, program or not.
+  WriteBytes("C:\\APP\\Other.exe", "not a program");
+  EXPECT_EQ(exitCode("C:\\APP\\Other Tool\\UNINST.EXE --exit=7"), -1);
+  EXPECT_EQ(exitCode("\"C:\\APP\\Other Tool\\UNINST.EXE\" --exit=7"), 7);
+}
+
 TEST_F(Win32, NamesAreFoundWithoutRegardToCase) {
   MakeDirectories("C:\\APP\\Mixed");
   WriteBytes("C:\\APP\\Mixed\\File.Txt", "x");
