@@ -6,11 +6,14 @@ A scenario file (tests/scenarios/*.scn) has sections:
   [scenario]   title, platform (nt or 95), targets (host, wine or both),
                command (the main uninstaller's command line), answers (yes or
                no for each Yes/No box, in order), include (another file whose
-               sections come first)
+               sections come first), short names (no: a host volume without
+               8.3 names), vary (NAME = A | B | ...: the scenario runs once
+               for each, with %NAME% standing for it)
   [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text
                (\r and \n stand for CR and LF), or @standin, @library,
                @bare-library for a stand-in
   [directories] PATH, one a line: empty directories
+  [links]      PATH = TARGET: a symbolic link to a directory (a junction)
   [registry]   REGEDIT4 lines
   [hold]       PATH, one a line: held open without sharing by another program
   [expect], [expect host], [expect wine]
@@ -30,6 +33,7 @@ places, which must survive.
 import argparse
 import concurrent.futures
 import contextlib
+import copy
 import difflib
 import os
 import shutil
@@ -51,12 +55,14 @@ CANARY_KEY = "HKEY_LOCAL_MACHINE\\Software\\Other Vendor\\Other Program"
 class Scenario:
     def __init__(self, path):
         self.path = path
-        self.name = os.path.splitext(os.path.basename(path))[0]
+        self.name = self.base = os.path.splitext(os.path.basename(path))[0]
         self.settings = {"platform": "nt", "targets": "host wine", "answers": "", "command": ""}
         self.files = []
         self.directories = []
         self.registry = []
         self.holds = []
+        self.links = []
+        self.extra_places = {}
         self.expect = []  # (target or None, kind, arguments)
         self._read(path)
         if not self.settings.get("title"):
@@ -93,6 +99,9 @@ class Scenario:
                 self.directories.append(line.strip())
             elif section == "registry":
                 self.registry.append(line)
+            elif section == "links":
+                link, _, target = line.partition("=")
+                self.links.append((link.strip(), target.strip()))
             elif section == "hold":
                 self.holds.append(line.strip())
             elif section in ("expect", "expect host", "expect wine"):
@@ -104,6 +113,20 @@ class Scenario:
 
     def answers(self):
         return [a.strip() for a in self.settings["answers"].split(",") if a.strip()]
+
+    def variants(self):
+        """One scenario for each value of its vary setting, or itself."""
+        if "vary" not in self.settings:
+            return [self]
+        name, _, values = self.settings["vary"].partition("=")
+        result = []
+        for index, value in enumerate(v.strip() for v in values.split(" | ")):
+            variant = copy.copy(self)
+            variant.name = "%s-%d" % (self.name, index + 1)
+            variant.extra_places = {name.strip(): value}
+            variant.settings = dict(self.settings, title="%s [%s]" % (self.settings["title"], value))
+            result.append(variant)
+        return result
 
 
 # ---- building the machine ----
@@ -179,6 +202,11 @@ def write_files(scenario, drive_dir, places, fixtures):
             os.setxattr(host, "user.DOSATTRIB", b"0x%x" % bits)
         if "readonly" in attributes:
             os.chmod(host, os.stat(host).st_mode & ~0o222)
+    for link, target in scenario.links:
+        host = find_or_make(drive_dir, expand(link, places), False)
+        if os.path.isdir(host) and not os.path.islink(host):
+            shutil.rmtree(host)
+        os.symlink(find_or_make(drive_dir, expand(target, places), True), host)
 
 
 # ---- what a run left ----
@@ -263,7 +291,8 @@ class HostTarget:
 
     def places(self, scenario):
         nt = scenario.settings["platform"] == "nt"
-        return {"WINDOWS": "C:\\WINDOWS", "SYSTEM": "C:\\WINDOWS\\SYSTEM32" if nt else "C:\\WINDOWS\\SYSTEM"}
+        return dict(scenario.extra_places, WINDOWS="C:\\WINDOWS",
+                    SYSTEM="C:\\WINDOWS\\SYSTEM32" if nt else "C:\\WINDOWS\\SYSTEM")
 
     def run(self, scenario):
         places = self.places(scenario)
@@ -274,6 +303,8 @@ class HostTarget:
         with open(os.path.join(directory, "machine.ini"), "w") as f:
             f.write("[machine]\nplatform=%s\nwindows=%s\nsystem=%s\ncurrent=C:\\\n" %
                     (scenario.settings["platform"], places["WINDOWS"], places["SYSTEM"]))
+            if "short names" in scenario.settings:
+                f.write("short names=%s\n" % scenario.settings["short names"])
         find_or_make(drive_c, places["SYSTEM"], True)
         write_files(scenario, drive_c, places, self.fixtures)
         registry_file = os.path.join(directory, "registry.reg")
@@ -336,7 +367,7 @@ class WineTarget:
                          "bare-library": os.path.join(staged, "standinbare.dll")}
 
     def places(self, scenario):
-        return dict(self.places_fixed)
+        return dict(scenario.extra_places, **self.places_fixed)
 
     def run(self, scenario):
         places = self.places(scenario)
@@ -473,9 +504,9 @@ def main():
     parser.add_argument("names", nargs="*", help="scenario names (default: all)")
     options = parser.parse_args()
     files = sorted(f for f in os.listdir(SCENARIOS) if f.endswith(".scn"))
-    scenarios = [Scenario(os.path.join(SCENARIOS, f)) for f in files]
+    scenarios = [v for f in files for v in Scenario(os.path.join(SCENARIOS, f)).variants()]
     if options.names:
-        scenarios = [s for s in scenarios if s.name in options.names]
+        scenarios = [s for s in scenarios if s.name in options.names or s.base in options.names]
     scenarios = [s for s in scenarios if options.target in s.settings["targets"].split()]
 
     work = tempfile.mkdtemp(prefix="preuninst-scenarios-")
