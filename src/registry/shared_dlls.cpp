@@ -12,8 +12,31 @@ bool JoinName(char* joined, size_t capacity, const char* directory, const char* 
   return StrCopy(joined, capacity, directory) && StrAppend(joined, capacity, fileName);
 }
 
-// The largest count a REG_DWORD of this many bytes holds.
-DWORD LargestCount(DWORD size) { return size >= 4 ? 0xFFFFFFFF : (DWORD{1} << (8 * size)) - 1; }
+// A count that reached the top is no longer exact: it is neither raised nor
+// lowered, so that no run can ever bring it down to "unused".
+const DWORD kFullCount = 0xFFFFFFFF;
+
+enum class Stored { kNothing, kCount, kSomethingElse };
+
+// Only a REG_DWORD of four bytes is a count the counters may change. Anything
+// else under the name (another type, another length) was written by somebody
+// with other ideas and is left exactly as it is.
+Stored ReadCount(HKEY root, const char* keyPath, const char* valueName, DWORD* count) {
+  DWORD type = REG_DWORD;
+  DWORD size = sizeof(*count);
+  *count = 0;
+  if (RegReadValue(root, keyPath, valueName, &type, reinterpret_cast<BYTE*>(count), &size) == 0) {
+    return type == REG_DWORD && size == sizeof(*count) ? Stored::kCount : Stored::kSomethingElse;
+  }
+  // The read also fails for a value too long for a count.
+  *count = 0;
+  return RegValueExists(root, keyPath, valueName) ? Stored::kSomethingElse : Stored::kNothing;
+}
+
+int WriteCount(HKEY root, const char* keyPath, const char* valueName, DWORD count) {
+  return RegWriteValue(root, keyPath, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
+                       sizeof(count));
+}
 
 int ChangeReadOnly(const char* directory, const char* fileName, bool readOnly) {
   char path[520];
@@ -38,38 +61,30 @@ const char kCountedLibrary[] = "AWLHUT32.DLL";
 
 void DecrementDwordValue(HKEY root, const char* keyPath, const char* valueName, DWORD* newCount) {
   DWORD count = 0;
-  DWORD type = REG_DWORD;
-  DWORD size = sizeof(count);
-  if (RegReadValue(root, keyPath, valueName, &type, reinterpret_cast<BYTE*>(&count), &size) != 0 ||
-      type != REG_DWORD) {
+  if (ReadCount(root, keyPath, valueName, &count) != Stored::kCount) {
     *newCount = 0;
     return;
   }
-  // Counted as a signed number: anything at or below 0 stays at 0.
-  const LONG signedCount = static_cast<LONG>(count);
-  count = signedCount <= 0 ? 0 : static_cast<DWORD>(signedCount - 1);
-  RegWriteValue(root, keyPath, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&count), size);
+  // Counts are unsigned: 0 stays 0, and a full count stays full.
+  if (count != 0 && count != kFullCount) --count;
+  WriteCount(root, keyPath, valueName, count);
   *newCount = count;
 }
 
 int IncrementDwordValue(HKEY root, const char* keyPath, const char* valueName) {
-  DWORD count = 1;
-  DWORD type = REG_DWORD;
-  DWORD size = sizeof(count);
-  if (RegReadValue(root, keyPath, valueName, &type, reinterpret_cast<BYTE*>(&count), &size) != 0) {
-    const DWORD one = 1;
-    return RegWriteValue(root, keyPath, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                         sizeof(one));
+  DWORD count = 0;
+  switch (ReadCount(root, keyPath, valueName, &count)) {
+    case Stored::kNothing:
+      return WriteCount(root, keyPath, valueName, 1);
+    case Stored::kCount:
+      // Wrapping to 0 would tell every other uninstaller that the shared
+      // file is no longer used.
+      if (count != kFullCount) ++count;
+      return WriteCount(root, keyPath, valueName, count);
+    case Stored::kSomethingElse:
+      break;
   }
-  if (type == REG_DWORD) {
-    // A full count stays full: wrapping to 0 would tell every other
-    // uninstaller that the shared file is no longer used.
-    if (count < LargestCount(size)) ++count;
-    return RegWriteValue(root, keyPath, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&count), size);
-  }
-  // Another type: the number 1 over the bytes the value had, in its type.
-  const DWORD one = 1;
-  return RegWriteValue(root, keyPath, valueName, type, reinterpret_cast<const BYTE*>(&one), size);
+  return 1;
 }
 
 DWORD SharedDllGetCount(const char* directory, const char* fileName) {

@@ -5,8 +5,10 @@
 
 #include "common/platform.h"
 
-// Counters on any REG_DWORD value. Lowering never goes below 0 and never
-// removes the value; raising creates it.
+// Counters on a REG_DWORD value of four bytes, unsigned. Lowering stops at
+// 0 and never removes the value; raising creates a missing one as 1. A count
+// of 0xFFFFFFFF is never changed, and neither is a value of another type or
+// length (raising then gives 1, lowering a new count of 0).
 void DecrementDwordValue(HKEY root, const char* keyPath, const char* valueName, DWORD* newCount);
 int IncrementDwordValue(HKEY root, const char* keyPath, const char* valueName);
 

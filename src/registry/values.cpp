@@ -18,6 +18,14 @@ int RegReadValue(HKEY root, const char* keyPath, const char* valueName, DWORD* t
   return 0;
 }
 
+bool RegValueExists(HKEY root, const char* keyPath, const char* valueName) {
+  HKEY key;
+  if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  const LONG status = RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
 int RegWriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD type, const BYTE* data,
                   DWORD size) {
   HKEY key;

@@ -10,6 +10,9 @@
 // leaves it as the caller set it.
 int RegReadValue(HKEY root, const char* keyPath, const char* valueName, DWORD* type, BYTE* data, DWORD* size);
 
+// Whether the value is there, whatever its type and length.
+bool RegValueExists(HKEY root, const char* keyPath, const char* valueName);
+
 // 0 stored, 1 not stored. Creates the key when it is missing.
 int RegWriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD type, const BYTE* data,
                   DWORD size);

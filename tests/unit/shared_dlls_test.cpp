@@ -40,55 +40,42 @@ TEST_F(SharedCounts, AddRefCreatesKeyAndValueThenCounts) {
   EXPECT_EQ(Stored("NEW.DLL"), "4:" + Dword(1));
   EXPECT_EQ(SharedDllAddRef(kDirectory, "NEW.DLL"), 0);
   EXPECT_EQ(Stored("NEW.DLL"), "4:" + Dword(2));
-  SetCount("SEVEN.DLL", REG_DWORD, Dword(7));
-  EXPECT_EQ(SharedDllAddRef(kDirectory, "SEVEN.DLL"), 0);
-  EXPECT_EQ(Stored("SEVEN.DLL"), "4:" + Dword(8));
 }
 
-TEST_F(SharedCounts, RaisingOtherTypesAndLengths) {
+// Counts are unsigned and only a four-byte REG_DWORD is one: a full count is
+// no longer exact and must never fall to 0 through lowering, and a value of
+// another type or length belongs to somebody else and stays as it is.
+TEST_F(SharedCounts, RaisingAndLoweringAtTheLimits) {
+  const std::string text = std::string("3") + '\0';
   struct {
     const char* file;
     DWORD type;
     std::string before;
-    std::string after;
+    std::string raised;  // "" for unchanged
+    DWORD lowered;
+    std::string afterLowering;  // "" for unchanged
   } const cases[] = {
-      // Another type: the leading bytes of the number 1, in its own type.
-      {"SHORT.DLL", REG_BINARY, std::string("\x09\x09", 2), "3:" + std::string("\x01\x00", 2)},
-      {"EMPTY.DLL", REG_BINARY, "", "3:"},
-      {"TEXT.DLL", REG_SZ, std::string("abc") + '\0', "1:" + Dword(1)},
-      // Longer than a count: the read fails and a plain count replaces it.
-      {"LONG.DLL", REG_BINARY, "12345", "4:" + Dword(1)},
-      // A short count grows within its length.
-      {"TWO.DLL", REG_DWORD, std::string("\x05\x00", 2), "4:" + std::string("\x06\x00", 2)},
-      // A full count stays full instead of wrapping to "unused".
-      {"FULL.DLL", REG_DWORD, Dword(0xFFFFFFFF), "4:" + Dword(0xFFFFFFFF)},
-      {"FULLSHORT.DLL", REG_DWORD, std::string("\xFF\xFF", 2), "4:" + std::string("\xFF\xFF", 2)},
+      {"ZERO.DLL", REG_DWORD, Dword(0), Dword(1), 0, Dword(0)},
+      {"ONE.DLL", REG_DWORD, Dword(1), Dword(2), 0, Dword(0)},
+      {"SEVEN.DLL", REG_DWORD, Dword(7), Dword(8), 6, Dword(6)},
+      {"SIGN.DLL", REG_DWORD, Dword(0x80000000), Dword(0x80000001), 0x7FFFFFFF, Dword(0x7FFFFFFF)},
+      {"NEARLY.DLL", REG_DWORD, Dword(0xFFFFFFFE), Dword(0xFFFFFFFF), 0xFFFFFFFD, Dword(0xFFFFFFFD)},
+      {"FULL.DLL", REG_DWORD, Dword(0xFFFFFFFF), Dword(0xFFFFFFFF), 0xFFFFFFFF, Dword(0xFFFFFFFF)},
+      {"SHORT.DLL", REG_DWORD, std::string("\xFF\xFF", 2), "", 0, ""},
+      {"LONG.DLL", REG_DWORD, Dword(3) + Dword(0), "", 0, ""},
+      {"BINARY.DLL", REG_BINARY, Dword(3), "", 0, ""},
+      {"SIXBYTES.DLL", REG_BINARY, std::string("\x03\x00\x00\x00\x00\x00", 6), "", 0, ""},
+      {"EMPTY.DLL", REG_BINARY, "", "", 0, ""},
+      {"TEXT.DLL", REG_SZ, text, "", 0, ""},
   };
   for (const auto& each : cases) {
+    const std::string unchanged = std::to_string(each.type) + ":" + each.before;
     SetCount(each.file, each.type, each.before);
-    EXPECT_EQ(SharedDllAddRef(kDirectory, each.file), 0) << each.file;
-    EXPECT_EQ(Stored(each.file), each.after) << each.file;
-  }
-}
-
-TEST_F(SharedCounts, ReleaseStopsAtZeroAndKeepsTheValue) {
-  struct {
-    const char* file;
-    DWORD type;
-    std::string before;
-    DWORD result;
-    std::string after;
-  } const cases[] = {
-      {"ONE.DLL", REG_DWORD, Dword(1), 0, "4:" + Dword(0)},
-      {"ZERO.DLL", REG_DWORD, Dword(0), 0, "4:" + Dword(0)},
-      {"THREE.DLL", REG_DWORD, Dword(3), 2, "4:" + Dword(2)},
-      {"NEGATIVE.DLL", REG_DWORD, Dword(0x80000000), 0, "4:" + Dword(0)},
-      {"TEXT.DLL", REG_SZ, std::string("3") + '\0', 0, "1:" + std::string("3") + '\0'},
-  };
-  for (const auto& each : cases) {
+    EXPECT_EQ(SharedDllAddRef(kDirectory, each.file), each.raised.empty() ? 1 : 0) << each.file;
+    EXPECT_EQ(Stored(each.file), each.raised.empty() ? unchanged : "4:" + each.raised) << each.file;
     SetCount(each.file, each.type, each.before);
-    EXPECT_EQ(SharedDllRelease(kDirectory, each.file), each.result) << each.file;
-    EXPECT_EQ(Stored(each.file), each.after) << each.file;
+    EXPECT_EQ(SharedDllRelease(kDirectory, each.file), each.lowered) << each.file;
+    EXPECT_EQ(Stored(each.file), each.afterLowering.empty() ? unchanged : "4:" + each.afterLowering) << each.file;
   }
   EXPECT_EQ(SharedDllRelease(kDirectory, "MISSING.DLL"), 0u);
   EXPECT_EQ(Stored("MISSING.DLL"), "none");
