@@ -7,18 +7,23 @@ namespace {
 // The byte after the "]" of the first header [section], letters compared
 // without regard to case; null when there is none. The search stops at the
 // first zero byte, and after a "[" that is not the header it goes on right
-// after that "[", not after its "]".
+// after that "[", not after its "]". Each "[" up to a "]" finds that same
+// "]", so it is looked for once, and when none follows a "[" none follows a
+// later one: linear in the text, whatever anyone wrote into the file.
 const char* FindSectionHeader(const char* text, const char* section) {
   const size_t length = StrLength(section);
   const char* cursor = text;
+  const char* close = text;  // the first "]" at or after the last name searched
   for (;;) {
     while (*cursor != '\0' && *cursor != '[') ++cursor;
     if (*cursor == '\0') return nullptr;
     const char* name = cursor + 1;
-    const char* close = name;
-    while (*close != '\0' && *close != ']') ++close;
-    if (*close == ']' && static_cast<size_t>(close - name) == length &&
-        (length == 0 || AsciiEqualNoCase(name, section, length))) {
+    if (close < name) {
+      close = name;
+      while (*close != '\0' && *close != ']') ++close;
+    }
+    if (*close != ']') return nullptr;
+    if (static_cast<size_t>(close - name) == length && (length == 0 || AsciiEqualNoCase(name, section, length))) {
       return close + 1;
     }
     cursor = name;
