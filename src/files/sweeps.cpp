@@ -32,18 +32,37 @@ bool Join(char* path, size_t capacity, const char* directory, const char* name) 
   return StrCopy(path, capacity, directory) && StrAppend(path, capacity, name);
 }
 
+bool IsLink(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Win32 paths drop trailing dots and blanks of a name: "..." and " " in DIR
+// name DIR itself again, and "NAME." names NAME. Such a name cannot be
+// reached as itself.
+bool IsReachableName(const char* name) {
+  if (StrEqual(name, ".") || StrEqual(name, "..")) return true;
+  const size_t length = StrLength(name);
+  return length > 0 && name[length - 1] != '.' && name[length - 1] != ' ';
+}
+
 // Runs action on every match of pattern in directory, each before the next
-// one is looked for.
+// one is looked for. A directory that is a link (a junction, a symbolic
+// link) is not searched: Windows 95 and NT 4 have none, and on later Windows
+// following one would delete files outside the product with the
+// uninstaller's rights.
 void ForEachMatch(const char* directory, const char* pattern,
                   void (*action)(const char* directory, const WIN32_FIND_DATAA& found, const char* path)) {
   char search[460];
-  if (!Join(search, CountOf(search), directory, pattern)) return;
+  if (IsLink(directory) || !Join(search, CountOf(search), directory, pattern)) return;
   WIN32_FIND_DATAA found;
   HANDLE handle = FindFirstFileA(search, &found);
   if (handle == INVALID_HANDLE_VALUE) return;
   do {
     char path[520];
-    if (Join(path, CountOf(path), directory, found.cFileName)) action(directory, found, path);
+    if (IsReachableName(found.cFileName) && Join(path, CountOf(path), directory, found.cFileName)) {
+      action(directory, found, path);
+    }
   } while (FindNextFileA(handle, &found));
   FindClose(handle);
 }
@@ -57,11 +76,6 @@ void DeleteSharedMatch(const char* directory, const WIN32_FIND_DATAA& found, con
   SharedDllForget(directory, found.cFileName);
 }
 
-bool IsLink(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 void RemoveSubdirectory(const char* directory, const WIN32_FIND_DATAA& found, const char*) {
   if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || StrEqual(found.cFileName, ".") ||
       StrEqual(found.cFileName, "..")) {
@@ -73,6 +87,13 @@ void RemoveSubdirectory(const char* directory, const WIN32_FIND_DATAA& found, co
     return;
   }
   RemoveDirectoryTree(subdirectory);
+}
+
+// RemoveDirectoryA takes a junction away even when its target is full; one
+// on the way to the product (C:\Apps for C:\Programme\APP) belongs to the
+// user.
+void RemoveEmptyDirectory(const char* directory) {
+  if (!IsLink(directory)) RemoveDirectoryA(directory);
 }
 
 }  // namespace
@@ -99,12 +120,9 @@ void StripLastDirectory(char* path) {
 }
 
 void RemoveDirectoryTree(const char* directory) {
-  // Windows 95 and NT 4 have no links; on later Windows, entering one would
-  // delete files outside the product with the uninstaller's rights.
-  if (!IsLink(directory)) {
-    DeleteFiles(directory, "*.*");
-    ForEachMatch(directory, "*.*", RemoveSubdirectory);
-  }
+  // A link is not entered (see ForEachMatch), only removed itself.
+  DeleteFiles(directory, "*.*");
+  ForEachMatch(directory, "*.*", RemoveSubdirectory);
   RemoveDirectoryA(directory);
 }
 
@@ -123,11 +141,11 @@ int CleanProductFiles(const char* productRoot, char* programDir, const char* use
   // The program directory, then the directory above it, each only when it
   // is empty by now. With P ending in two backslashes the first strip takes
   // only the doubled one, so the program directory is tried twice.
-  RemoveDirectoryA(programDir);
+  RemoveEmptyDirectory(programDir);
   StripLastDirectory(programDir);
-  RemoveDirectoryA(programDir);
+  RemoveEmptyDirectory(programDir);
   StripLastDirectory(programDir);
-  RemoveDirectoryA(programDir);
+  RemoveEmptyDirectory(programDir);
 
   char windowsDir[520];
   const UINT length = GetWindowsDirectoryA(windowsDir, CountOf(windowsDir));

@@ -1,7 +1,9 @@
 // Sweeps over the product's files and directories. A directory ends in a
 // backslash; paths are the directory and a name put together, nothing
 // inserted or removed. A directory and name too long for their buffer are
-// skipped.
+// skipped, and so are a directory that is a link (a junction, a symbolic
+// link: never searched) and a found name that ends in a dot or a blank (a
+// Win32 path cannot reach it as itself).
 #ifndef PREUNINST_FILES_SWEEPS_H
 #define PREUNINST_FILES_SWEEPS_H
 
@@ -18,11 +20,13 @@ void DeleteSharedFiles(const char* directory, const char* pattern);
 void StripLastDirectory(char* path);
 
 // Empties directory with all its subdirectories, then removes it. A link to
-// a directory (a junction, a symbolic link) is removed, never entered.
+// a directory is removed, never entered.
 void RemoveDirectoryTree(const char* directory);
 
 // The product's fixed clean-up list over product root, program directory and
-// user directory. programDir is shortened in place. Always returns 0.
+// user directory. programDir is shortened in place; the directories it climbs
+// through at the end are removed when empty, but not when they are links.
+// Always returns 0.
 int CleanProductFiles(const char* productRoot, char* programDir, const char* userDir);
 
 #endif
