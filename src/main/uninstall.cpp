@@ -40,19 +40,95 @@ void ClearDerivedStrings(RunStrings* run) {
   run->linkSetupCommand[0] = '\0';
 }
 
-// Fills P, U, the control library path and this platform's command lines from
-// the directory value in run->text. All or nothing: when the short form cannot
-// be had, or anything built from it does not fit, everything stays empty, so
-// that no remover is started from the root of the current drive.
-void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
-  const char* value = run->text;
+bool HasBlank(const char* text) {
+  for (; *text != '\0'; ++text) {
+    if (*text == ' ' || *text == '\t') return true;
+  }
+  return false;
+}
+
+// Appends directory+name (name may be null) as the program of a command line,
+// in quotes when the directory holds a blank (8.3 names can be switched off):
+// unquoted, CreateProcessA would try C:\Program.exe and the like first.
+bool AppendProgram(char* line, size_t capacity, const char* directory, const char* name) {
+  const bool quoted = HasBlank(directory);
+  return (!quoted || StrAppend(line, capacity, "\"")) && StrAppend(line, capacity, directory) &&
+         StrAppend(line, capacity, name) && (!quoted || StrAppend(line, capacity, "\""));
+}
+
+bool FormatCommand(char* line, size_t capacity, const char* directory, const char* program,
+                   const char* arguments) {
+  line[0] = '\0';
+  return AppendProgram(line, capacity, directory, program) && StrAppend(line, capacity, arguments);
+}
+
+// The same directory as path, or one above it. A trailing backslash of
+// directory does not count: C:\A\ is above C:\A\B but not above C:\AB.
+bool IsSameOrAbove(const char* directory, const char* path) {
+  size_t length = StrLength(directory);
+  while (length > 0 && directory[length - 1] == '\\') --length;
+  return length > 0 && StrLength(path) >= length && AsciiEqualNoCase(directory, path, length) &&
+         (path[length] == '\0' || path[length] == '\\');
+}
+
+// C:\ or \\server\share\: the top of a drive or of a share, where a sweep
+// would reach every other program's data.
+bool IsRoot(const char* path) {
+  const char* rest;
+  if (path[0] == '\\' && path[1] == '\\') {
+    rest = path + 2;
+    for (int part = 0; part < 2; ++part) {  // server, then share
+      while (*rest == '\\') ++rest;
+      if (*rest == '\0') return true;
+      while (*rest != '\0' && *rest != '\\') ++rest;
+    }
+  } else {
+    rest = path + 2;  // after X:
+  }
+  while (*rest == '\\') ++rest;
+  return *rest == '\0';
+}
+
+// Whether removing things in and around directory could hit Windows itself:
+// the Windows or the system directory, or a directory above either. When
+// either cannot be had, nothing can be ruled out.
+bool HoldsWindows(const char* directory) {
+  char windowsDir[260];
+  char systemDir[260];
+  const UINT windowsLength = GetWindowsDirectoryA(windowsDir, CountOf(windowsDir));
+  const UINT systemLength = GetSystemDirectoryA(systemDir, CountOf(systemDir));
+  return windowsLength == 0 || windowsLength >= CountOf(windowsDir) || systemLength == 0 ||
+         systemLength >= CountOf(systemDir) || IsSameOrAbove(directory, windowsDir) ||
+         IsSameOrAbove(directory, systemDir);
+}
+
+// The directory value resolved as Windows resolves a path (/ separates, . and
+// .. and doubled separators go), or false when it is no place for a product:
+// not a full path, a device path, a drive or share root, an ancestor of
+// Windows, or no existing directory.
+bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity) {
+  const bool drivePath = value[0] != '\0' && value[1] == ':' && (value[2] == '\\' || value[2] == '/');
+  const bool uncPath = value[0] == '\\' && value[1] == '\\' && value[2] != '.' && value[2] != '?';
   // A relative directory would make every program and file of the removal
   // depend on the current directory.
-  const bool fullPath =
-      (value[0] != '\0' && value[1] == ':' && value[2] == '\\') || (value[0] == '\\' && value[1] == '\\');
-  if (!fullPath) return;
+  if (!drivePath && !uncPath) return false;
+  const DWORD length = GetFullPathNameA(value, capacity, resolved, nullptr);
+  if (length == 0 || length >= capacity) return false;
+  if (IsRoot(resolved) || HoldsWindows(resolved)) return false;
+  const DWORD attributes = GetFileAttributesA(resolved);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Fills P, U, the control library path and this platform's command lines from
+// the directory value in run->text. All or nothing: when the value is no
+// usable directory, its short form cannot be had, or anything built from it
+// does not fit, everything stays empty, so that no remover is started and
+// nothing is swept from a place the product does not own.
+void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
+  char longDir[460];
+  if (!ResolveProgramDirectory(run->text, longDir, CountOf(longDir))) return;
   char shortDir[460];
-  const DWORD length = GetShortPathNameA(value, shortDir, CountOf(shortDir));
+  const DWORD length = GetShortPathNameA(longDir, shortDir, CountOf(shortDir));
   if (length == 0 || length >= CountOf(shortDir)) return;
 
   char* const p = run->programDir;
@@ -60,20 +136,22 @@ void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
               StrAppend(p, CountOf(run->programDir), "\\") &&
               StrFormat(run->controlLibrary, CountOf(run->controlLibrary), "%sTAVMDM.OCX", p);
   if (isNt) {
-    fits = fits && StrFormat(run->removeCommand, CountOf(run->removeCommand), "%sTAVCC.EXE /REMOVE", p) &&
-           StrFormat(run->faxSetupCommand, CountOf(run->faxSetupCommand), "%sFXPSET.EXE -r -d", p) &&
-           StrFormat(run->linkSetupCommand, CountOf(run->linkSetupCommand), "%sLNKSETUP.EXE -r", p);
+    fits = fits && FormatCommand(run->removeCommand, CountOf(run->removeCommand), p, "TAVCC.EXE", " /REMOVE") &&
+           FormatCommand(run->faxSetupCommand, CountOf(run->faxSetupCommand), p, "FXPSET.EXE", " -r -d") &&
+           FormatCommand(run->linkSetupCommand, CountOf(run->linkSetupCommand), p, "LNKSETUP.EXE", " -r");
   } else {
-    fits = fits && StrFormat(run->unloadCommand, CountOf(run->unloadCommand), "%sQBPMNLDR.EXE /U", p);
+    fits = fits && FormatCommand(run->unloadCommand, CountOf(run->unloadCommand), p, "QBPMNLDR.EXE", " /U");
     // Without the Windows directory there is no interpreter to run FXPSET
     // through; that one command is then left out.
     if (fits && run->interpreter[0] != '\0') {
-      fits = StrFormat(run->faxSetupCommand, CountOf(run->faxSetupCommand), "%s /C %sFXPSET.EXE -r",
-                       run->interpreter, p);
+      char* const fax = run->faxSetupCommand;
+      fits = FormatCommand(fax, CountOf(run->faxSetupCommand), run->interpreter, nullptr, " /C ") &&
+             AppendProgram(fax, CountOf(run->faxSetupCommand), p, "FXPSET.EXE") &&
+             StrAppend(fax, CountOf(run->faxSetupCommand), " -r");
     }
   }
   // U comes from the long form: its parent directory and USER\.
-  fits = fits && StrCopy(run->userDir, CountOf(run->userDir), value);
+  fits = fits && StrCopy(run->userDir, CountOf(run->userDir), longDir);
   if (fits) {
     StripLastDirectory(run->userDir);
     fits = StrAppend(run->userDir, CountOf(run->userDir), "USER\\");
@@ -175,10 +253,15 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
   }
 
   if (CheckAllComponentsFree(run.programDir)) {
-    CallLibraryExport(run.controlLibrary, "DllUnregisterServer");
+    // A library is loaded by its full path in P only: a bare name would be
+    // looked for along the search path, the current directory included.
+    const bool haveProgramDir = run.programDir[0] != '\0';
+    if (haveProgramDir) CallLibraryExport(run.controlLibrary, "DllUnregisterServer");
     RunComponentRemovers(&run, isNt);
-    StrFormat(run.exchangeLibrary, CountOf(run.exchangeLibrary), "%smxhook32.dll", run.programDir);
-    CallLibraryExport(run.exchangeLibrary, "RemoveMailHook");
+    if (haveProgramDir &&
+        StrFormat(run.exchangeLibrary, CountOf(run.exchangeLibrary), "%smxhook32.dll", run.programDir)) {
+      CallLibraryExport(run.exchangeLibrary, "RemoveMailHook");
+    }
     if (RunProgram(commandLine, 1, "Uninstall")) RemoveLeftovers(&run);
   }
 

@@ -84,6 +84,9 @@ TEST_F(Removal, ControlLibraryWithoutUnregisterIsLoadedAndReleased) {
 TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
   for (const char* program : {"TAVCC.EXE", "FXPSET.EXE", "LNKSETUP.EXE"})
     InstallStandIn(std::string("C:\\") + program);
+  // Where a library named without a directory would be looked for.
+  for (const std::string& directory : {std::string("C:"), WindowsDirectory(), SystemDirectory()})
+    InstallStandInLibrary(directory + "\\mxhook32.dll");
   const std::string uninstaller = "C:\\APP\\SYSTEM\\UNINST.EXE --exit=0";
   const std::string onlyTheUninstaller = "started " + uninstaller + "\tflags=0 title=Uninstall";
   struct {
@@ -97,6 +100,10 @@ TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
       {"a directory that is gone", REG_SZ, std::string("C:\\GONE\\") + '\0'},
       {"a relative directory", REG_SZ, std::string("APP\\SYSTEM\\") + '\0'},
       {"a drive-relative directory", REG_SZ, std::string("C:APP\\SYSTEM\\") + '\0'},
+      {"a directory without its drive", REG_SZ, std::string("\\APP\\SYSTEM\\") + '\0'},
+      {"a device path", REG_SZ, std::string("\\\\.\\C:\\APP\\SYSTEM\\") + '\0'},
+      {"a long-path prefix", REG_SZ, std::string("\\\\?\\C:\\APP\\SYSTEM\\") + '\0'},
+      {"a share", REG_SZ, std::string("\\\\SERVER\\SHARE\\") + '\0'},
       {"empty", REG_SZ, std::string(1, '\0')},
   };
   for (const auto& each : cases) {
