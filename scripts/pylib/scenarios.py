@@ -34,6 +34,7 @@ import argparse
 import concurrent.futures
 import contextlib
 import copy
+import itertools
 import difflib
 import os
 import shutil
@@ -63,6 +64,7 @@ class Scenario:
         self.holds = []
         self.links = []
         self.extra_places = {}
+        self.label = ""  # which value of a varied scenario
         self.expect = []  # (target or None, kind, arguments)
         self._read(path)
         if not self.settings.get("title"):
@@ -124,7 +126,7 @@ class Scenario:
             variant = copy.copy(self)
             variant.name = "%s-%d" % (self.name, index + 1)
             variant.extra_places = {name.strip(): value}
-            variant.settings = dict(self.settings, title="%s [%s]" % (self.settings["title"], value))
+            variant.label = "[%s] " % value
             result.append(variant)
         return result
 
@@ -510,7 +512,7 @@ def main():
     scenarios = [s for s in scenarios if options.target in s.settings["targets"].split()]
 
     work = tempfile.mkdtemp(prefix="preuninst-scenarios-")
-    failed = 0
+    failed = total = 0
     with contextlib.ExitStack() as stack:
         if options.keep:
             stack.callback(print, "kept %s" % work)
@@ -533,16 +535,21 @@ def main():
             except Exception as error:  # a broken run is a failed scenario, not a crash
                 return scenario, ["could not run: %s" % error], None
 
+        # One line for each scenario file, its variants' failures below it.
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
-            for scenario, failures, outcome in pool.map(one, scenarios):
-                status = "ok  " if not failures else "FAIL"
-                print("%s %s: %s" % (status, scenario.name, scenario.settings["title"]))
-                for failure in failures:
-                    print("       " + failure)
-                if failures and outcome is not None and outcome.output.strip():
-                    print("       output:\n         " + "\n         ".join(outcome.output.splitlines()[-30:]))
-                failed += bool(failures)
-        print("%d of %d scenarios passed on %s" % (len(scenarios) - failed, len(scenarios), options.target))
+            runs = pool.map(one, scenarios)
+            for base, group in itertools.groupby(runs, key=lambda run: run[0].base):
+                group = list(group)
+                bad = [(scenario, failures, outcome) for scenario, failures, outcome in group if failures]
+                print("%s %s: %s" % ("FAIL" if bad else "ok  ", base, group[0][0].settings["title"]))
+                for scenario, failures, outcome in bad:
+                    for failure in failures:
+                        print("       " + scenario.label + failure)
+                    if outcome is not None and outcome.output.strip():
+                        print("       output:\n         " + "\n         ".join(outcome.output.splitlines()[-30:]))
+                failed += bool(bad)
+                total += 1
+        print("%d of %d scenarios passed on %s" % (total - failed, total, options.target))
     return 1 if failed or not scenarios else 0
 
 
