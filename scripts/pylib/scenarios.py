@@ -1,5 +1,5 @@
 """Whole-program scenarios, one description for both targets: the host build
-on the emulated machine, and the win64 build under Wine.
+on the emulated machine, and the win64 or win32 build under Wine (--arch).
 
 A scenario file (tests/scenarios/*.scn) has sections:
 
@@ -326,8 +326,8 @@ class WineTarget:
 
     def __init__(self, build, wine):
         self.wine = wine
-        tests = os.path.join(build, "win64", "tests")
-        staged = wine.stage([os.path.join(build, "win64", "preuninst.exe")] +
+        tests = os.path.join(build, wine.arch, "tests")
+        staged = wine.stage([os.path.join(build, wine.arch, "preuninst.exe")] +
                             [os.path.join(tests, name) for name in
                              ("winrun.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
         self.staged = staged
@@ -469,6 +469,7 @@ def main():
     parser = argparse.ArgumentParser(description="Runs the whole-program scenarios.")
     parser.add_argument("--target", choices=["host", "wine"], required=True)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--arch", choices=["win64", "win32"], default="win64", help="the Windows build under Wine")
     parser.add_argument("--keep", action="store_true")
     parser.add_argument("names", nargs="*", help="scenario names (default: all)")
     options = parser.parse_args()
@@ -490,7 +491,8 @@ def main():
         else:
             import wine as wine_module
             # Each scenario has a prefix and a Wine server of its own: two at once.
-            target, workers = WineTarget(options.build, stack.enter_context(wine_module.Wine(options.keep))), 2
+            target, workers = WineTarget(options.build,
+                                         stack.enter_context(wine_module.Wine(options.keep, options.arch))), 2
 
         def one(scenario):
             try:
@@ -511,7 +513,8 @@ def main():
                 if failures and outcome is not None and outcome.output.strip():
                     print("       output:\n         " + "\n         ".join(outcome.output.splitlines()[-30:]))
                 failed += bool(failures)
-        print("%d of %d scenarios passed on %s" % (len(scenarios) - failed, len(scenarios), options.target))
+        where = options.target if options.target == "host" else "%s (%s)" % (options.target, options.arch)
+        print("%d of %d scenarios passed on %s" % (len(scenarios) - failed, len(scenarios), where))
     return 1 if failed or not scenarios else 0
 
 
