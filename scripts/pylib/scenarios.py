@@ -470,6 +470,9 @@ def main():
     parser.add_argument("--target", choices=["host", "wine"], required=True)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--arch", choices=["win64", "win32"], default="win64", help="the Windows build under Wine")
+    parser.add_argument("--unit-tests", metavar="LOG",
+                        help="under Wine, afterwards the unit suite of the same build in the same fresh prefix "
+                             "(half a minute less than a prefix of its own), its output to LOG")
     parser.add_argument("--keep", action="store_true")
     parser.add_argument("names", nargs="*", help="scenario names (default: all)")
     options = parser.parse_args()
@@ -515,6 +518,16 @@ def main():
                 failed += bool(failures)
         where = options.target if options.target == "host" else "%s (%s)" % (options.target, options.arch)
         print("%d of %d scenarios passed on %s" % (len(scenarios) - failed, len(scenarios), where))
+        if options.target == "wine" and options.unit_tests:
+            started = time.time()
+            code, output = wine_module.unit_suite(target.wine, os.path.join(options.build, options.arch))
+            with open(options.unit_tests, "w") as f:
+                f.write(output)
+            summary = [line for line in output.splitlines() if "PASSED" in line or "FAILED" in line]
+            print("unit tests (%s) in %.0f s, exit code %d, output in %s:\n  %s" %
+                  (options.arch, time.time() - started, code, options.unit_tests,
+                   "\n  ".join(summary or output.splitlines()[-40:])))
+            failed += code != 0
     return 1 if failed or not scenarios else 0
 
 

@@ -159,18 +159,25 @@ class Wine:
         self.run(prefix, [self.server, "-w"], timeout=120)
 
 
+def unit_suite(wine, build_dir):
+    """The unit suite of a build in the fresh prefix itself, so after
+    anything else that copies it: (exit code, output)."""
+    tests = os.path.join(build_dir, "tests")
+    staged = wine.stage([os.path.join(tests, name) for name in
+                         ("unit_tests.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
+    prefix = wine.template
+    result = wine.run(prefix, [wine.wine, os.path.join(staged, "unit_tests.exe")],
+                      extra_env={"STANDIN_DIR": wine.windows_path(staged)}, timeout=900)
+    wine.finish(prefix)
+    return result.returncode, result.stdout
+
+
 def run_unit_suite(build_dir, keep=False, arch="win64"):
     """The unit suite, built for arch, in a fresh prefix."""
-    tests = os.path.join(build_dir, "tests")
     with Wine(keep, arch) as wine:
-        staged = wine.stage([os.path.join(tests, name) for name in
-                             ("unit_tests.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
-        prefix = wine.template
-        result = wine.run(prefix, [wine.wine, os.path.join(staged, "unit_tests.exe")],
-                          extra_env={"STANDIN_DIR": wine.windows_path(staged)}, timeout=900)
-        wine.finish(prefix)
-        sys.stdout.write(result.stdout)
-        return result.returncode
+        code, output = unit_suite(wine, build_dir)
+        sys.stdout.write(output)
+        return code
 
 
 if __name__ == "__main__":
