@@ -1,5 +1,5 @@
 """Whole-program scenarios, one description for both targets: the host build
-on the emulated machine, and the win64 build under Wine.
+on the emulated machine, and the win64 or win32 build under Wine (--arch).
 
 A scenario file (tests/scenarios/*.scn) has sections:
 
@@ -359,8 +359,8 @@ class WineTarget:
 
     def __init__(self, build, wine):
         self.wine = wine
-        tests = os.path.join(build, "win64", "tests")
-        staged = wine.stage([os.path.join(build, "win64", "preuninst.exe")] +
+        tests = os.path.join(build, wine.arch, "tests")
+        staged = wine.stage([os.path.join(build, wine.arch, "preuninst.exe")] +
                             [os.path.join(tests, name) for name in
                              ("winrun.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
         self.staged = staged
@@ -502,6 +502,10 @@ def main():
     parser = argparse.ArgumentParser(description="Runs the whole-program scenarios.")
     parser.add_argument("--target", choices=["host", "wine"], required=True)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--arch", choices=["win64", "win32"], default="win64", help="the Windows build under Wine")
+    parser.add_argument("--unit-tests", metavar="LOG",
+                        help="under Wine, afterwards the unit suite of the same build in the same fresh prefix "
+                             "(half a minute less than a prefix of its own), its output to LOG")
     parser.add_argument("--keep", action="store_true")
     parser.add_argument("names", nargs="*", help="scenario names (default: all)")
     options = parser.parse_args()
@@ -523,7 +527,8 @@ def main():
         else:
             import wine as wine_module
             # Each scenario has a prefix and a Wine server of its own: two at once.
-            target, workers = WineTarget(options.build, stack.enter_context(wine_module.Wine(options.keep))), 2
+            target, workers = WineTarget(options.build,
+                                         stack.enter_context(wine_module.Wine(options.keep, options.arch))), 2
 
         def one(scenario):
             try:
@@ -549,7 +554,18 @@ def main():
                         print("       output:\n         " + "\n         ".join(outcome.output.splitlines()[-30:]))
                 failed += bool(bad)
                 total += 1
-        print("%d of %d scenarios passed on %s" % (total - failed, total, options.target))
+        where = options.target if options.target == "host" else "%s (%s)" % (options.target, options.arch)
+        print("%d of %d scenarios passed on %s" % (total - failed, total, where))
+        if options.target == "wine" and options.unit_tests:
+            started = time.time()
+            code, output = wine_module.unit_suite(target.wine, os.path.join(options.build, options.arch))
+            with open(options.unit_tests, "w") as f:
+                f.write(output)
+            summary = [line for line in output.splitlines() if "PASSED" in line or "FAILED" in line]
+            print("unit tests (%s) in %.0f s, exit code %d, output in %s:\n  %s" %
+                  (options.arch, time.time() - started, code, options.unit_tests,
+                   "\n  ".join(summary or output.splitlines()[-40:])))
+            failed += code != 0
     return 1 if failed or not scenarios else 0
 
 

@@ -1,7 +1,8 @@
 """A throwaway Wine environment for the Windows suites: an X server (Xvfb), a
-fresh 64-bit prefix made once per run, and cheap copies of it for each
-scenario. Wine runs as an unprivileged user, because root passes every file
-permission check and read-only files would not be read-only."""
+fresh prefix made once per run, 64-bit for the win64 build or pure 32-bit for
+the win32 build, and cheap copies of it for each scenario. Wine runs as an
+unprivileged user, because root passes every file permission check and
+read-only files would not be read-only."""
 
 import os
 import pwd
@@ -13,6 +14,13 @@ import time
 
 UNPRIVILEGED = "nobody"
 
+# The loader of each build. A 32-bit program in a 64-bit (WoW64) prefix would
+# see HKLM\Software through Wow6432Node, so win32 gets a pure 32-bit prefix;
+# it is served by the same wineserver. On a kernel without 32-bit support the
+# 32-bit loader runs under qemu-i386 (scripts/binfmt-i386).
+LOADERS = {"win64": ("wine64", "/usr/lib/wine/wine64"), "win32": ("/usr/lib/wine/wine",)}
+PACKAGES = {"win64": "wine64", "win32": "wine32:i386"}
+
 
 def find_program(*candidates):
     for candidate in candidates:
@@ -23,15 +31,17 @@ def find_program(*candidates):
 
 
 class Wine:
-    def __init__(self, keep=False):
+    def __init__(self, keep=False, arch="win64"):
         self.keep = keep
-        self.wine = find_program("wine64", "/usr/lib/wine/wine64")
+        self.arch = arch
+        self.wine = find_program(*LOADERS[arch])
         self.server = find_program("wineserver", "/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver")
         self.xvfb = find_program("Xvfb")
-        missing = [name for name, path in (("wine64", self.wine), ("wineserver", self.server), ("Xvfb", self.xvfb))
-                   if not path]
+        missing = [name for name, path in (("wine loader for " + arch, self.wine), ("wineserver", self.server),
+                                           ("Xvfb", self.xvfb)) if not path]
         if missing:
-            raise SystemExit("the Wine suites need %s (Debian: apt-get install wine64 xvfb)" % ", ".join(missing))
+            raise SystemExit("the Wine suites need %s (Debian: apt-get install %s xvfb)" %
+                             (", ".join(missing), PACKAGES[arch]))
         self.root = tempfile.mkdtemp(prefix="preuninst-wine-")
         os.chmod(self.root, 0o755)
         self.as_root = os.geteuid() == 0
@@ -96,7 +106,7 @@ class Wine:
 
     def environment(self, prefix, extra=None):
         env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "HOME": self.root, "WINEPREFIX": prefix,
-               "WINEDEBUG": "-all", "DISPLAY": self.display, "LANG": "C.UTF-8",
+               "WINEDEBUG": "-all", "DISPLAY": self.display, "LANG": "C.UTF-8", "WINEARCH": self.arch,
                # No downloads of Mono or Gecko into a throwaway prefix.
                "WINEDLLOVERRIDES": "mscoree,mshtml=", "XDG_CACHE_HOME": os.path.join(self.root, "cache")}
         env.update(extra or {})
@@ -149,19 +159,28 @@ class Wine:
         self.run(prefix, [self.server, "-w"], timeout=120)
 
 
-def run_unit_suite(build_dir, keep=False):
-    """The unit suite, built for win64, in a fresh prefix."""
+def unit_suite(wine, build_dir):
+    """The unit suite of a build in the fresh prefix itself, so after
+    anything else that copies it: (exit code, output)."""
     tests = os.path.join(build_dir, "tests")
-    with Wine(keep) as wine:
-        staged = wine.stage([os.path.join(tests, name) for name in
-                             ("unit_tests.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
-        prefix = wine.template
-        result = wine.run(prefix, [wine.wine, os.path.join(staged, "unit_tests.exe")],
-                          extra_env={"STANDIN_DIR": wine.windows_path(staged)}, timeout=900)
-        wine.finish(prefix)
-        sys.stdout.write(result.stdout)
-        return result.returncode
+    staged = wine.stage([os.path.join(tests, name) for name in
+                         ("unit_tests.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
+    prefix = wine.template
+    result = wine.run(prefix, [wine.wine, os.path.join(staged, "unit_tests.exe")],
+                      extra_env={"STANDIN_DIR": wine.windows_path(staged)}, timeout=900)
+    wine.finish(prefix)
+    return result.returncode, result.stdout
+
+
+def run_unit_suite(build_dir, keep=False, arch="win64"):
+    """The unit suite, built for arch, in a fresh prefix."""
+    with Wine(keep, arch) as wine:
+        code, output = unit_suite(wine, build_dir)
+        sys.stdout.write(output)
+        return code
 
 
 if __name__ == "__main__":
-    sys.exit(run_unit_suite(sys.argv[1], keep="--keep" in sys.argv))
+    arch = next((a.split("=", 1)[1] for a in sys.argv[1:] if a.startswith("--arch=")), "win64")
+    build_dir = next(a for a in sys.argv[1:] if not a.startswith("--"))
+    sys.exit(run_unit_suite(build_dir, keep="--keep" in sys.argv, arch=arch))
