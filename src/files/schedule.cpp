@@ -1,5 +1,6 @@
 #include "files/schedule.h"
 
+#include "common/places.h"
 #include "common/strings.h"
 
 namespace {
@@ -98,9 +99,7 @@ void DeleteOrScheduleFile(const char* path) {
   if (MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return;
   // Windows 95 has no delayed delete of its own; it carries out WININIT.INI.
   char iniPath[460];
-  const UINT length = GetWindowsDirectoryA(iniPath, CountOf(iniPath));
-  if (length == 0 || length >= CountOf(iniPath) || !StrAppend(iniPath, CountOf(iniPath), "\\WININIT.INI"))
-    return;
+  if (!WindowsDirectoryWith(iniPath, CountOf(iniPath), "\\WININIT.INI")) return;
   char shortPath[260];
   const DWORD shortLength = GetShortPathNameA(path, shortPath, CountOf(shortPath));
   // No short path, no entry: NUL= with a wrong name could delete another file.

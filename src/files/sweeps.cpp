@@ -1,5 +1,6 @@
 #include "files/sweeps.h"
 
+#include "common/places.h"
 #include "common/platform.h"
 #include "common/strings.h"
 #include "files/schedule.h"
@@ -39,9 +40,8 @@ bool IsLink(const char* path) {
 
 // Win32 paths drop trailing dots and blanks of a name: "..." and " " in DIR
 // name DIR itself again, and "NAME." names NAME. Such a name cannot be
-// reached as itself.
+// reached as itself; "." and ".." are no files to delete or trees to enter.
 bool IsReachableName(const char* name) {
-  if (StrEqual(name, ".") || StrEqual(name, "..")) return true;
   const size_t length = StrLength(name);
   return length > 0 && name[length - 1] != '.' && name[length - 1] != ' ';
 }
@@ -67,7 +67,7 @@ void ForEachMatch(const char* directory, const char* pattern,
   FindClose(handle);
 }
 
-// Directories, "." and ".." among the matches are refused by DeleteFileA.
+// Directories among the matches are refused by DeleteFileA.
 void DeleteMatch(const char*, const WIN32_FIND_DATAA&, const char* path) { DeleteFileA(path); }
 
 void DeleteSharedMatch(const char* directory, const WIN32_FIND_DATAA& found, const char* path) {
@@ -77,10 +77,7 @@ void DeleteSharedMatch(const char* directory, const WIN32_FIND_DATAA& found, con
 }
 
 void RemoveSubdirectory(const char* directory, const WIN32_FIND_DATAA& found, const char*) {
-  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || StrEqual(found.cFileName, ".") ||
-      StrEqual(found.cFileName, "..")) {
-    return;  // files went with DeleteFiles
-  }
+  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;  // files went with DeleteFiles
   char subdirectory[460];
   if (!Join(subdirectory, CountOf(subdirectory), directory, found.cFileName) ||
       !StrAppend(subdirectory, CountOf(subdirectory), "\\")) {
@@ -148,9 +145,6 @@ int CleanProductFiles(const char* productRoot, char* programDir, const char* use
   RemoveEmptyDirectory(programDir);
 
   char windowsDir[520];
-  const UINT length = GetWindowsDirectoryA(windowsDir, CountOf(windowsDir));
-  if (length != 0 && length < CountOf(windowsDir) && StrAppend(windowsDir, CountOf(windowsDir), "\\")) {
-    DeleteFiles(windowsDir, "TAVFAXDV.INI");
-  }
+  if (WindowsDirectoryWith(windowsDir, CountOf(windowsDir), "\\")) DeleteFiles(windowsDir, "TAVFAXDV.INI");
   return 0;
 }

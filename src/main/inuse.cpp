@@ -1,5 +1,6 @@
 #include "main/inuse.h"
 
+#include "common/places.h"
 #include "common/platform.h"
 #include "common/strings.h"
 #include "text/texts.h"
@@ -37,11 +38,9 @@ int CheckAllComponentsFree(const char* programDir) {
   for (const char* name : kProgramComponents) {
     if (!CheckComponentFree(programDir, name)) return 0;
   }
-  char systemDir[264];
-  const UINT length = GetSystemDirectoryA(systemDir, 261);
-  // Without the system directory there is nothing to test there; its buffer
-  // holds nothing the call did not write.
-  if (length == 0 || length >= 261 || !StrAppend(systemDir, CountOf(systemDir), "\\")) return 1;
+  char systemDir[262];
+  // Without the system directory there is nothing to test there.
+  if (!SystemDirectoryWith(systemDir, CountOf(systemDir), "\\")) return 1;
   for (const char* name : kSystemComponents) {
     if (!CheckComponentFree(systemDir, name)) return 0;
   }

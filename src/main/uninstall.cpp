@@ -1,5 +1,6 @@
 #include "main/uninstall.h"
 
+#include "common/places.h"
 #include "common/strings.h"
 #include "files/sweeps.h"
 #include "main/inuse.h"
@@ -51,9 +52,9 @@ bool HasBlank(const char* text) {
 // in quotes when the directory holds a blank (8.3 names can be switched off):
 // unquoted, CreateProcessA would try C:\Program.exe and the like first.
 bool AppendProgram(char* line, size_t capacity, const char* directory, const char* name) {
-  const bool quoted = HasBlank(directory);
-  return (!quoted || StrAppend(line, capacity, "\"")) && StrAppend(line, capacity, directory) &&
-         StrAppend(line, capacity, name) && (!quoted || StrAppend(line, capacity, "\""));
+  const char* const quote = HasBlank(directory) ? "\"" : "";
+  return StrAppend(line, capacity, quote) && StrAppend(line, capacity, directory) &&
+         StrAppend(line, capacity, name) && StrAppend(line, capacity, quote);
 }
 
 bool FormatCommand(char* line, size_t capacity, const char* directory, const char* program,
@@ -67,23 +68,19 @@ bool FormatCommand(char* line, size_t capacity, const char* directory, const cha
 bool IsSameOrAbove(const char* directory, const char* path) {
   size_t length = StrLength(directory);
   while (length > 0 && directory[length - 1] == '\\') --length;
-  return length > 0 && StrLength(path) >= length && AsciiEqualNoCase(directory, path, length) &&
+  return length > 0 && AsciiEqualNoCase(directory, path, length) &&
          (path[length] == '\0' || path[length] == '\\');
 }
 
 // C:\ or \\server\share\: the top of a drive or of a share, where a sweep
-// would reach every other program's data.
+// would reach every other program's data. path is a full path.
 bool IsRoot(const char* path) {
-  const char* rest;
-  if (path[0] == '\\' && path[1] == '\\') {
-    rest = path + 2;
+  const char* rest = path + 2;  // after X: or the \\ of a share
+  if (path[0] == '\\') {
     for (int part = 0; part < 2; ++part) {  // server, then share
       while (*rest == '\\') ++rest;
-      if (*rest == '\0') return true;
       while (*rest != '\0' && *rest != '\\') ++rest;
     }
-  } else {
-    rest = path + 2;  // after X:
   }
   while (*rest == '\\') ++rest;
   return *rest == '\0';
@@ -95,10 +92,8 @@ bool IsRoot(const char* path) {
 bool HoldsWindows(const char* directory) {
   char windowsDir[260];
   char systemDir[260];
-  const UINT windowsLength = GetWindowsDirectoryA(windowsDir, CountOf(windowsDir));
-  const UINT systemLength = GetSystemDirectoryA(systemDir, CountOf(systemDir));
-  return windowsLength == 0 || windowsLength >= CountOf(windowsDir) || systemLength == 0 ||
-         systemLength >= CountOf(systemDir) || IsSameOrAbove(directory, windowsDir) ||
+  return !WindowsDirectoryWith(windowsDir, CountOf(windowsDir), "") ||
+         !SystemDirectoryWith(systemDir, CountOf(systemDir), "") || IsSameOrAbove(directory, windowsDir) ||
          IsSameOrAbove(directory, systemDir);
 }
 
@@ -195,9 +190,7 @@ void RemoveLeftovers(RunStrings* run) {
   }
   CleanRegistry(run->keyPath);
 
-  const UINT length = GetWindowsDirectoryA(run->windowsDir, CountOf(run->windowsDir));
-  if (length != 0 && length < CountOf(run->windowsDir) &&
-      StrAppend(run->windowsDir, CountOf(run->windowsDir), "\\") &&
+  if (WindowsDirectoryWith(run->windowsDir, CountOf(run->windowsDir), "\\") &&
       StrFormat(run->languageModule, CountOf(run->languageModule), "TAV%s.EXE", "GER")) {
     DeleteSharedFiles(run->windowsDir, run->languageModule);
     DeleteSharedFiles(run->windowsDir, "TAVUNINS.EXE");
@@ -228,11 +221,7 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
 
   // A Windows directory that does not fit leaves the interpreter empty rather
   // than \COMMAND.COM on the current drive.
-  const UINT length = GetWindowsDirectoryA(run.interpreter, CountOf(run.interpreter));
-  if (length == 0 || length >= CountOf(run.interpreter) ||
-      !StrAppend(run.interpreter, CountOf(run.interpreter), "\\COMMAND.COM")) {
-    run.interpreter[0] = '\0';
-  }
+  WindowsDirectoryWith(run.interpreter, CountOf(run.interpreter), "\\COMMAND.COM");
 
   ProtectSharedRuntimes();
 

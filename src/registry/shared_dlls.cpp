@@ -1,5 +1,6 @@
 #include "registry/shared_dlls.h"
 
+#include "common/places.h"
 #include "common/strings.h"
 #include "registry/values.h"
 
@@ -48,12 +49,6 @@ int ChangeReadOnly(const char* directory, const char* fileName, bool readOnly) {
   return SetFileAttributesA(path, wanted) ? 0 : kAttributeChangeFailed;
 }
 
-// The system directory with a backslash, or false when it cannot be had.
-bool SystemDirectoryWithBackslash(char* directory, UINT capacity) {
-  const UINT length = GetSystemDirectoryA(directory, capacity);
-  return length != 0 && length < capacity && StrAppend(directory, capacity, "\\");
-}
-
 const char* const kGuardedRuntimes[] = {"MSVCRT40.DLL", "MFC40.DLL"};
 const char kCountedLibrary[] = "AWLHUT32.DLL";
 
@@ -89,13 +84,9 @@ int IncrementDwordValue(HKEY root, const char* keyPath, const char* valueName) {
 
 DWORD SharedDllGetCount(const char* directory, const char* fileName) {
   char name[520];
-  if (!JoinName(name, CountOf(name), directory, fileName)) return 0;
   DWORD count = 0;
-  DWORD type = REG_DWORD;
-  DWORD size = sizeof(count);
-  if (RegReadValue(HKEY_LOCAL_MACHINE, kSharedDllsKey, name, &type, reinterpret_cast<BYTE*>(&count), &size) !=
-          0 ||
-      type != REG_DWORD) {
+  if (!JoinName(name, CountOf(name), directory, fileName) ||
+      ReadCount(HKEY_LOCAL_MACHINE, kSharedDllsKey, name, &count) != Stored::kCount) {
     return 0;
   }
   return count;
@@ -140,7 +131,7 @@ int ClearReadOnly(const char* directory, const char* fileName) {
 
 void ProtectSharedRuntimes(void) {
   char systemDir[261];
-  if (!SystemDirectoryWithBackslash(systemDir, CountOf(systemDir))) return;
+  if (!SystemDirectoryWith(systemDir, CountOf(systemDir), "\\")) return;
   // A count of exactly 1 means this suite alone uses the runtime, and its
   // removal may take it; otherwise the main uninstaller must leave it alone.
   for (const char* runtime : kGuardedRuntimes) {
@@ -153,7 +144,7 @@ void ProtectSharedRuntimes(void) {
 
 void UnprotectSharedRuntimes(void) {
   char systemDir[261];
-  if (!SystemDirectoryWithBackslash(systemDir, CountOf(systemDir))) return;
+  if (!SystemDirectoryWith(systemDir, CountOf(systemDir), "\\")) return;
   for (const char* runtime : kGuardedRuntimes) ClearReadOnly(systemDir, runtime);
   SharedDllReleaseOrForget(systemDir, kCountedLibrary, 0);
   SharedDllReleaseOrForget(systemDir, kCountedLibrary, 0);

@@ -13,7 +13,8 @@ void DecrementDwordValue(HKEY root, const char* keyPath, const char* valueName, 
 int IncrementDwordValue(HKEY root, const char* keyPath, const char* valueName);
 
 // The count of directory+fileName (fileName may be null: the directory alone
-// names the file) under SharedDLLs.
+// names the file) under SharedDLLs; 0 when there is none, or when the value
+// is no four-byte REG_DWORD.
 DWORD SharedDllGetCount(const char* directory, const char* fileName);
 int SharedDllAddRef(const char* directory, const char* fileName);
 DWORD SharedDllRelease(const char* directory, const char* fileName);

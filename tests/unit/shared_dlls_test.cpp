@@ -32,6 +32,8 @@ TEST_F(SharedCounts, OnlyDwordsCount) {
   EXPECT_EQ(SharedDllGetCount("c:\\app\\system\\", "five.dll"), 5u);  // names compare without case
   SetCount("TEXT.DLL", REG_SZ, std::string("5") + '\0');
   EXPECT_EQ(SharedDllGetCount(kDirectory, "TEXT.DLL"), 0u);
+  SetCount("SHORT.DLL", REG_DWORD, std::string("\x01", 1));
+  EXPECT_EQ(SharedDllGetCount(kDirectory, "SHORT.DLL"), 0u);
 }
 
 TEST_F(SharedCounts, AddRefCreatesKeyAndValueThenCounts) {
