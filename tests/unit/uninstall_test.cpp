@@ -82,8 +82,10 @@ TEST_F(Removal, ControlLibraryWithoutUnregisterIsLoadedAndReleased) {
 // is started from the root of the current drive, where a planted program
 // would run with the uninstaller's rights.
 TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
-  for (const char* program : {"TAVCC.EXE", "FXPSET.EXE", "LNKSETUP.EXE"})
+  for (const char* program : {"TAVCC.EXE", "FXPSET.EXE", "LNKSETUP.EXE"}) {
     InstallStandIn(std::string("C:\\") + program);
+    InstallStandIn(std::string("C:\\A\\SYSTEM\\") + program);  // where A\SYSTEM\ would lead
+  }
   // Where a library named without a directory would be looked for.
   for (const std::string& directory : {std::string("C:"), WindowsDirectory(), SystemDirectory()})
     InstallStandInLibrary(directory + "\\mxhook32.dll");
@@ -100,7 +102,8 @@ TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
       {"a directory that is gone", REG_SZ, std::string("C:\\GONE\\") + '\0'},
       {"a relative directory", REG_SZ, std::string("APP\\SYSTEM\\") + '\0'},
       {"a drive-relative directory", REG_SZ, std::string("C:APP\\SYSTEM\\") + '\0'},
-      {"a directory without its drive", REG_SZ, std::string("\\APP\\SYSTEM\\") + '\0'},
+      {"a directory without its drive", REG_SZ, std::string("\\A\\SYSTEM\\") + '\0'},
+      {"a relative directory of one letter", REG_SZ, std::string("A\\SYSTEM\\") + '\0'},
       {"a device path", REG_SZ, std::string("\\\\.\\C:\\APP\\SYSTEM\\") + '\0'},
       {"a long-path prefix", REG_SZ, std::string("\\\\?\\C:\\APP\\SYSTEM\\") + '\0'},
       {"a share", REG_SZ, std::string("\\\\SERVER\\SHARE\\") + '\0'},
