@@ -79,22 +79,6 @@ TEST_F(RegistryCleanUp, RemovesTheDirectoriesKeyInBothRootsAndNothingAbove) {
   }
 }
 
-TEST_F(RegistryCleanUp, RemovesEveryListedKeyAndTheRunOnceEntries) {
-  for (const char* key : kProductKeys) SetString(HKEY_LOCAL_MACHINE, std::string(key) + "\\Sub", "v", "x");
-  SetString(HKEY_CURRENT_USER, kRunOnce, "LineDesk", "DKUI.EXE");
-  SetString(HKEY_CURRENT_USER, kRunOnce, "Install", "INSTALL.EXE");
-  SetString(HKEY_CURRENT_USER, kRunOnce, "Other", "OTHER.EXE");
-  CreateKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\VCOMM");
-  Clean();
-  for (const char* key : kProductKeys) EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
-  DWORD type;
-  std::string data;
-  EXPECT_FALSE(GetValue(HKEY_CURRENT_USER, kRunOnce, "LineDesk", &type, &data));
-  EXPECT_FALSE(GetValue(HKEY_CURRENT_USER, kRunOnce, "Install", &type, &data));
-  EXPECT_TRUE(GetValue(HKEY_CURRENT_USER, kRunOnce, "Other", &type, &data));
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\VCOMM"));
-}
-
 TEST_F(RegistryCleanUp, OnlyPortsMarkedExactlyTavportGo) {
   Port("COM3", "TAVPORT");
   Port("COM1", "tavport");

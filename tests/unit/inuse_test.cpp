@@ -23,22 +23,6 @@ class InUse : public SandboxTest {
   }
 };
 
-TEST_F(InUse, FileStates) {
-  MakeDirectories("C:\\APP\\SYSTEM");
-  WriteBytes("C:\\APP\\SYSTEM\\FREE.DLL", "x");
-  EXPECT_EQ(FileExists("C:\\APP\\SYSTEM\\FREE.DLL"), 1);
-  EXPECT_EQ(FileExists("C:\\APP\\SYSTEM\\MISSING.DLL"), 0);
-  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\FREE.DLL"), 0);
-  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\MISSING.DLL"), 0);  // missing counts as free
-  HANDLE held = Hold("C:\\APP\\SYSTEM\\HELD.DLL");
-  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\HELD.DLL"), 1);
-  CloseHandle(held);
-  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\HELD.DLL"), 0);
-  // Nobody uses it, but it cannot be opened for writing.
-  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\SYSTEM\\FREE.DLL", FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(IsFileLocked("C:\\APP\\SYSTEM\\FREE.DLL"), 1);
-}
-
 TEST_F(InUse, NothingInstalledPassesWithoutABox) {
   ScriptedBoxes boxes({});
   EXPECT_EQ(CheckAllComponentsFree("C:\\APP\\SYSTEM\\"), 1);

@@ -58,6 +58,10 @@ TEST_F(WininitEntries, WhereTheEntryGoes) {
       {"last line without a break", "[boot]\r\nshell=Explorer.exe",
        "[boot]\r\nshell=Explorer.exe\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"empty file", "", "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"one byte", "x", "x\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"last line of one character", "[a]\r\nx", "[a]\r\nx\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"brackets that never close", "[[[\r\n", "[[[\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"one ] for several [", "[x[y[Rename]\r\n", "[x[y[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},
   };
   for (const auto& each : cases) {
     EXPECT_EQ(AfterAdding(each.before), each.after) << each.what;
@@ -80,20 +84,6 @@ TEST_F(WininitEntries, EntriesStackAndRepeat) {
   std::string text;
   ASSERT_TRUE(ReadBytes(kIni, &text));
   EXPECT_EQ(text, "[Rename]\r\nNUL=C:\\SECOND.EXE\r\nNUL=C:\\SECOND.EXE\r\nNUL=C:\\FIRST.EXE");
-}
-
-TEST_F(WininitEntries, FileThatCannotBeOpenedStaysAsItWas) {
-  WriteBytes(kIni, "[boot]\r\n");
-  HANDLE held = CreateFileA(kIni, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  IniAddEntry("Rename", "NUL", kValue, kIni);
-  CloseHandle(held);
-  ASSERT_TRUE(SetFileAttributesA(kIni, FILE_ATTRIBUTE_READONLY));
-  IniAddEntry("Rename", "NUL", kValue, kIni);
-  std::string text;
-  ASSERT_TRUE(ReadBytes(kIni, &text));
-  EXPECT_EQ(text, "[boot]\r\n");
-  SetFileAttributesA(kIni, FILE_ATTRIBUTE_NORMAL);
 }
 
 #ifndef _WIN32
@@ -128,28 +118,6 @@ class Scheduling : public SandboxTest {
     return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   }
 };
-
-TEST_F(Scheduling, FreeFileGoesAtOnceWithoutWininit) {
-  WriteBytes(WindowsDirectory() + "\\TAVGER.EXE", "x");
-  DeleteOrScheduleFile((WindowsDirectory() + "\\TAVGER.EXE").c_str());
-  EXPECT_FALSE(PathExists(WindowsDirectory() + "\\TAVGER.EXE"));
-  EXPECT_FALSE(PathExists(WininitPath()));
-}
-
-TEST_F(Scheduling, FileInUseOnNtGoesToThePendingRenames) {
-  const std::string path = WindowsDirectory() + "\\TAVUNINS.EXE";
-  WriteBytes(path, "x");
-  HANDLE held = Hold(path);
-  DeleteOrScheduleFile(path.c_str());
-  CloseHandle(held);
-  EXPECT_TRUE(PathExists(path));
-  EXPECT_FALSE(PathExists(WininitPath()));
-  DWORD type = 0;
-  std::string pending;
-  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                       "PendingFileRenameOperations", &type, &pending));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
-}
 
 #ifndef _WIN32
 // Host only: a Windows 95 machine, which refuses MoveFileExA.

@@ -17,49 +17,44 @@ const char kScratch[] = "Software\\PreuninstTest";
 
 class RegistryValues : public SandboxTest {};
 
-TEST_F(RegistryValues, ReadOfAMissingKeyClearsTypeAndFirstByteButNotSize) {
-  BYTE data[8];
-  memset(data, 'x', sizeof(data));
-  DWORD type = 99;
-  DWORD size = sizeof(data);
-  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Missing", "v", &type, data, &size), 1);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_NONE));
-  EXPECT_EQ(data[0], 0);
-  EXPECT_EQ(data[1], 'x');  // only the first byte is touched
-  EXPECT_EQ(size, sizeof(data));
-}
-
-TEST_F(RegistryValues, FailedQueryDropsTheSize) {
-  SetString(HKEY_CURRENT_USER, kScratch, "long", "0123456789");
-  BYTE data[8];
-  DWORD type = 0;
-  DWORD size = sizeof(data);
-  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "missing", &type, data, &size), 1);
-  EXPECT_EQ(size, 0u);
-  size = sizeof(data);
-  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "long", &type, data, &size), 1);
-  EXPECT_EQ(size, 0u);  // not the 11 bytes the system reported
-  EXPECT_EQ(data[0], 0);
-}
-
-TEST_F(RegistryValues, ReadsStringsAndDwords) {
+// What a read leaves in the type, the data and the size, read or not: a
+// failure clears the type and the first byte only, and drops the size the
+// system reported unless the key could not even be opened.
+TEST_F(RegistryValues, ReadLeavesTypeDataAndSize) {
   SetDword(HKEY_CURRENT_USER, kScratch, "count", 0x01020304);
   SetString(HKEY_CURRENT_USER, kScratch, "path", "C:\\APP");
-  DWORD count = 0;
-  DWORD type = 0;
-  DWORD size = sizeof(count);
-  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "count", &type, reinterpret_cast<BYTE*>(&count), &size),
-            0);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(count, 0x01020304u);
-  char text[16];
-  size = sizeof(text);
-  EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, kScratch, "PATH", &type, reinterpret_cast<BYTE*>(text), &size),
-            0);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(size, 7u);
-  EXPECT_STREQ(text, "C:\\APP");
+  SetString(HKEY_CURRENT_USER, kScratch, "long", "0123456789");
+  const DWORD kAny = 0xFFFFFFFF;
+  struct {
+    const char* what;
+    const char* key;
+    const char* name;
+    int result;
+    DWORD type;  // kAny: not looked at
+    std::string data;  // the bytes of the buffer that are known afterwards
+    DWORD size;
+  } const cases[] = {
+      {"a DWORD", kScratch, "count", 0, REG_DWORD, Dword(0x01020304) + "xxxx", 4},
+      {"a string by another case", kScratch, "PATH", 0, REG_SZ, std::string("C:\\APP") + '\0' + "x", 7},
+      {"a missing key", "Software\\PreuninstTest\\Missing", "v", 1, REG_NONE, std::string(1, '\0') + "xxxxxxx", 8},
+      {"a missing value", kScratch, "missing", 1, REG_NONE, std::string(1, '\0') + "xxxxxxx", 0},
+      // Windows leaves the rest of the buffer undefined here.
+      {"a value too long", kScratch, "long", 1, kAny, std::string(1, '\0'), 0},
+  };
+  for (const auto& each : cases) {
+    char data[8];
+    memset(data, 'x', sizeof(data));
+    DWORD type = 99;
+    DWORD size = sizeof(data);
+    EXPECT_EQ(RegReadValue(HKEY_CURRENT_USER, each.key, each.name, &type, reinterpret_cast<BYTE*>(data), &size),
+              each.result)
+        << each.what;
+    if (each.type != kAny) {
+      EXPECT_EQ(type, each.type) << each.what;
+    }
+    EXPECT_EQ(std::string(data, each.data.size()), each.data) << each.what;
+    EXPECT_EQ(size, each.size) << each.what;
+  }
 }
 
 TEST_F(RegistryValues, WriteCreatesTheKeyPath) {
