@@ -80,21 +80,24 @@ TEST_F(RegistryCleanUp, RemovesTheDirectoriesKeyInBothRootsAndNothingAbove) {
 }
 
 TEST_F(RegistryCleanUp, OnlyPortsMarkedExactlyTavportGo) {
-  Port("COM3", "TAVPORT");
-  Port("COM1", "tavport");
-  Port("COM2", "TAVPORT2");
-  Port("COM4", "");  // no mark at all
+  for (const char* port : {"COM1", "COM3", "COM9", "COM10"}) Port(port, "TAVPORT");  // COM1 to COM9 only
+  Port("COM2", "XAVPORT");
+  Port("COM4", "tavport");
   Port("COM5", "TAVPORT", false);
-  Port("COM12", "TAVPORT");
+  Port("COM8", "TAVPORT2");
   SetValue(HKEY_LOCAL_MACHINE, kEnum + "COM6", "HardWareID", REG_BINARY, "TAVPORT");  // no terminator
   SetValue(HKEY_LOCAL_MACHINE, kEnum + "COM7", "HardWareID", REG_SZ, std::string(300, 'T'));
+  // A mark that fills the whole buffer without a terminator is never read past.
+  SetValue(HKEY_LOCAL_MACHINE, kEnum + "COM8", "HardWareID", REG_BINARY, "TAVPORT" + std::string(253, 'X'));
   RemovePortEntries();
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM3"));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClass + "COM3"));
+  for (const char* gone : {"COM1", "COM3", "COM9"}) {
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + gone)) << gone;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClass + gone)) << gone;
+  }
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM5"));  // no class key: passed over
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM6"));  // the type is not looked at
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM7"));   // too long to read
-  for (const char* kept : {"COM1", "COM2", "COM4", "COM12"}) EXPECT_TRUE(PortKept(kept)) << kept;
+  for (const char* kept : {"COM2", "COM4", "COM8", "COM10"}) EXPECT_TRUE(PortKept(kept)) << kept;
 }
 
 TEST_F(RegistryCleanUp, EveryProductModemGoesEvenSideBySide) {
