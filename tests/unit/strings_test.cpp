@@ -27,8 +27,9 @@ TEST(BoundedStrings, CopyFitsExactlyOrLeavesEmpty) {
   EXPECT_FALSE(StrCopy(buffer.bytes, 6, "abcdef"));
   EXPECT_STREQ(buffer.bytes, "");  // never a cut path
   EXPECT_TRUE(buffer.GuardIntact(6));
-  EXPECT_FALSE(StrCopy(buffer.bytes, 0, "a"));
-  EXPECT_EQ(buffer.bytes[0], '\0');
+  Poisoned none;
+  EXPECT_FALSE(StrCopy(none.bytes, 0, "a"));
+  EXPECT_TRUE(none.GuardIntact(0));  // no room, not even for the terminator
 }
 
 TEST(BoundedStrings, AppendKeepsOldContentWhenItDoesNotFit) {
@@ -70,6 +71,8 @@ TEST(BoundedStrings, NameComparisonIgnoresOnlyAsciiCase) {
   EXPECT_FALSE(AsciiEqualNoCase("TAV CAP", "TAV CAPI", 8));  // too short
   EXPECT_FALSE(AsciiEqualNoCase("TAVCAPI 1", "TAV CAPI", 8));
   EXPECT_FALSE(AsciiEqualNoCase("\xE4", "\xC4", 1));  // only A to Z fold
+  EXPECT_TRUE(AsciiEqualNoCase("az", "AZ", 2));
+  EXPECT_TRUE(AsciiEqualNoCase("AZ", "az", 2));
 }
 
 TEST(CommandLine, ProgramNameAndBlanksAreSkipped) {
