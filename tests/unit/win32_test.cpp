@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "main/process.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -124,28 +125,14 @@ TEST_F(Win32, FullPathsKeepTheSpellingAndTheFinalSeparator) {
 }
 
 TEST_F(Win32, AnUnquotedProgramIsTheShortestRunOfTheLineThatNamesAFile) {
-  const auto exitCode = [](std::string line) -> long {
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof(startup));
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-      return -1;
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<long>(code);
-  };
+  // RunProgram gives 1 for a program that ran and ended with 0.
+  const auto runs = [](std::string line) { return RunProgram(&line[0], 1, ""); };
   InstallStandIn("C:\\APP\\Other Tool\\UNINST.EXE");
-  EXPECT_EQ(exitCode("C:\\APP\\Other Tool\\UNINST.EXE --exit=7"), 7);
+  EXPECT_EQ(runs("C:\\APP\\Other Tool\\UNINST.EXE --exit=0"), 1);
   // C:\APP\Other.exe comes first once it exists, program or not.
   WriteBytes("C:\\APP\\Other.exe", "not a program");
-  EXPECT_EQ(exitCode("C:\\APP\\Other Tool\\UNINST.EXE --exit=7"), -1);
-  EXPECT_EQ(exitCode("\"C:\\APP\\Other Tool\\UNINST.EXE\" --exit=7"), 7);
+  EXPECT_EQ(runs("C:\\APP\\Other Tool\\UNINST.EXE --exit=0"), 0);
+  EXPECT_EQ(runs("\"C:\\APP\\Other Tool\\UNINST.EXE\" --exit=0"), 1);
 }
 
 TEST_F(Win32, NamesAreFoundWithoutRegardToCase) {
