@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -152,6 +155,20 @@ TEST_F(Removal, UnterminatedValueIsUsedUpToItsLength) {
 }
 
 #ifndef _WIN32
+// Host only: a second drive. Its root is no place for a product either,
+// though Windows lies elsewhere.
+TEST_F(Removal, AnotherDrivesRootIsNoProgramDirectory) {
+  ASSERT_EQ(mkdir((machineDirectory_ + "/drive_d").c_str(), 0755), 0);
+  InstallStandIn("D:\\TAVCC.EXE");
+  WriteBytes("D:\\TAVUPD.EXE", "another program's");
+  SetDirectory("D:\\");
+
+  EXPECT_EQ(Remove(IDYES), 0);
+
+  EXPECT_EQ(StandInLog().size(), 1u);  // the main uninstaller alone
+  EXPECT_TRUE(PathExists("D:\\TAVUPD.EXE"));
+}
+
 // Host only: Windows keeps ANSI paths below 260 characters. A longer value is
 // no full path GetFullPathNameA can give; nothing is started or swept from it.
 TEST_F(Removal, DirectoryValueLongerThanAWindowsPathIsUnusable) {
