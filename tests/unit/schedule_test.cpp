@@ -60,6 +60,7 @@ TEST_F(WininitEntries, WhereTheEntryGoes) {
       {"empty file", "", "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"one byte", "x", "x\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"last line of one character", "[a]\r\nx", "[a]\r\nx\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"a name without its [", "xRename]\r\n", "xRename]\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"brackets that never close", "[[[\r\n", "[[[\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"one ] for several [", "[x[y[Rename]\r\n", "[x[y[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},
   };
