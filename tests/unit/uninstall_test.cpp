@@ -146,6 +146,17 @@ TEST_F(Removal, NoProgramDirectoryNoFileCleanUp) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kDirectoriesKey));
 }
 
+// Only Windows and what lies above it are refused: C:\WINDO is neither.
+TEST_F(Removal, ADirectoryThatOnlyBeginsLikeWindowsIsUsable) {
+  const std::string lookalike = WindowsDirectory().substr(0, WindowsDirectory().size() - 2);
+  InstallStandIn(lookalike + "\\TAVCC.EXE");
+  SetDirectory(lookalike + "\\");
+  EXPECT_EQ(Remove(IDYES), 0);
+  const std::vector<std::string> log = StandInLog();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log[0], "started " + lookalike + "\\\\TAVCC.EXE /REMOVE\tflags=1 show=0 title=");
+}
+
 TEST_F(Removal, UnterminatedValueIsUsedUpToItsLength) {
   SetValue(HKEY_LOCAL_MACHINE, kDirectoriesKey, "SYSTEM", REG_SZ, "C:\\APP\\SYSTEM");
   EXPECT_EQ(Remove(IDYES), 0);
