@@ -28,8 +28,6 @@ bool StrAppend(char* destination, size_t capacity, const char* source);
 // destination is left empty and the result is false.
 bool StrFormat(char* destination, size_t capacity, const char* format, ...);
 
-bool StrEqual(const char* left, const char* right);
-
 // Compares the first count bytes, ASCII letters without regard to case; every
 // other byte must be identical. Both strings must hold count bytes before any
 // terminator to be equal.
