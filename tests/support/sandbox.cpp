@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include <algorithm>
-
 #ifdef _WIN32
 #include <stdlib.h>
 #else
@@ -313,88 +311,6 @@ void DeleteKeyTree(HKEY root, const std::string& key) {
   }
   RegCloseKey(handle);
   RegDeleteKeyA(root, key.c_str());
-}
-
-namespace {
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out.push_back(kDigits[c >> 4]);
-    out.push_back(kDigits[c & 15]);
-  }
-  return out;
-}
-
-void DumpFiles(const std::string& path, std::string* out) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  std::string data;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) ReadBytes(path, &data);
-  *out += "file " + path + " attributes=" + std::to_string(attributes) + " data=" + Hex(data) + "\n";
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
-      DumpFiles(path + "\\" + found.cFileName, out);
-    }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-}
-
-void DumpKey(HKEY root, const std::string& key, std::string* out) {
-  HKEY handle;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return;
-  *out += "key " + key + "\n";
-  std::vector<std::string> values;
-  char name[512];
-  BYTE data[4096];
-  DWORD nameLength = sizeof(name);
-  DWORD dataLength = sizeof(data);
-  DWORD type = 0;
-  for (DWORD index = 0;
-       RegEnumValueA(handle, index, name, &nameLength, nullptr, &type, data, &dataLength) == ERROR_SUCCESS;
-       ++index, nameLength = sizeof(name), dataLength = sizeof(data)) {
-    values.push_back("value " + key + " \"" + name + "\" type=" + std::to_string(type) +
-                     " data=" + Hex(std::string(reinterpret_cast<char*>(data), dataLength)) + "\n");
-  }
-  RegCloseKey(handle);
-  std::sort(values.begin(), values.end());  // Windows keeps no order worth comparing
-  for (const std::string& value : values) *out += value;
-  for (const std::string& name : SubkeyNames(root, key)) DumpKey(root, key + "\\" + name, out);
-}
-
-}  // namespace
-
-std::vector<std::string> SubkeyNames(HKEY root, const std::string& key) {
-  std::vector<std::string> names;
-  HKEY handle;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return names;
-  char name[512];
-  DWORD length = sizeof(name);
-  for (DWORD index = 0;
-       RegEnumKeyExA(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-       ++index, length = sizeof(name)) {
-    names.push_back(name);
-  }
-  RegCloseKey(handle);
-  return names;
-}
-
-std::string MachineSnapshot() {
-  std::string out;
-  for (const char* directory : {"C:\\APP", "C:\\OTHER"}) DumpFiles(directory, &out);
-  for (const char* file : {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL"})
-    DumpFiles(SystemDirectory() + "\\" + file, &out);
-  for (const char* file : {"TAVGER.EXE", "TAVUNINS.EXE", "TAVFAXDV.INI", "WININIT.INI"}) {
-    DumpFiles(WindowsDirectory() + "\\" + file, &out);
-  }
-  for (const char* key : kMachineKeys) DumpKey(HKEY_LOCAL_MACHINE, key, &out);
-  for (const char* key : kUserKeys) DumpKey(HKEY_CURRENT_USER, key, &out);
-  return out;
 }
 
 std::string Dword(DWORD number) {

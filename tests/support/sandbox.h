@@ -50,12 +50,6 @@ bool KeyExists(HKEY root, const std::string& key);
 bool GetValue(HKEY root, const std::string& key, const char* name, DWORD* type, std::string* data);
 void DeleteKeyTree(HKEY root, const std::string& key);
 
-std::vector<std::string> SubkeyNames(HKEY root, const std::string& key);
-
-// Files, attributes, keys and values of every place the program may touch,
-// as text to compare before and after.
-std::string MachineSnapshot();
-
 std::string Dword(DWORD number);  // four little-endian bytes
 
 #endif

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -178,42 +176,6 @@ TEST_F(Machine, SettingsAndFaultLists) {
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Locked\\Child"), ERROR_SUCCESS);
 }
 
-TEST_F(Machine, ReadOnlyIsKeptByTheLayerEvenForRoot) {
-  MakeDirectories("C:\\APP");
-  WriteBytes("C:\\APP\\RO.DLL", "x");
-  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\RO.DLL", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  struct stat info;
-  ASSERT_EQ(stat(HostPathOf("C:\\APP\\RO.DLL").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & S_IWUSR, 0u);
-  EXPECT_EQ(Attributes("C:\\APP\\RO.DLL"),
-            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  EXPECT_FALSE(DeleteFileA("C:\\APP\\RO.DLL"));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(CreateFileA("C:\\APP\\RO.DLL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-            INVALID_HANDLE_VALUE);
-}
-
-TEST_F(Machine, AnotherProcessesLockMakesAFileInUse) {
-  MakeDirectories("C:\\APP");
-  WriteBytes("C:\\APP\\HELD.DLL", "x");
-  HANDLE held =
-      CreateFileA("C:\\APP\\HELD.DLL", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const pid_t child = fork();
-  if (child == 0) {
-    // A second program: every open without sharing is refused while held.
-    const bool refused = CreateFileA("C:\\APP\\HELD.DLL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                     nullptr) == INVALID_HANDLE_VALUE &&
-                         GetLastError() == ERROR_SHARING_VIOLATION;
-    _exit(refused ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  CloseHandle(held);
-  EXPECT_TRUE(DeleteFileA("C:\\APP\\HELD.DLL"));
-}
-
 TEST_F(Machine, RelativeFullPathsStartAtTheOneCurrentDirectory) {
   ReopenMachine("current=C:\\APP\\");
   struct {
@@ -236,24 +198,6 @@ TEST_F(Machine, RelativeFullPathsStartAtTheOneCurrentDirectory) {
   }
 }
 
-TEST_F(Machine, WithoutShortNamesAPathIsItsOwnShortForm) {
-  ReopenMachine("short names=no");
-  MakeDirectories("C:\\APP\\Communication Suite");
-  WriteBytes("C:\\APP\\Communication Suite\\Program Library.dll", "x");
-  char out[MAX_PATH];
-  const char* const path = "c:\\app\\communication suite\\Program Library.dll";
-  EXPECT_EQ(GetShortPathNameA(path, out, MAX_PATH), strlen(path));
-  EXPECT_STREQ(out, "c:\\APP\\Communication Suite\\Program Library.dll");  // the names as stored
-  EXPECT_EQ(GetShortPathNameA("C:\\APP\\Missing Suite", out, MAX_PATH), 0u);
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA("C:\\APP\\Communication Suite\\*.dll", &found);
-  ASSERT_NE(search, INVALID_HANDLE_VALUE);
-  EXPECT_STREQ(found.cAlternateFileName, "");
-  FindClose(search);
-  EXPECT_EQ(FindFirstFileA("C:\\APP\\COMMUN~1\\*", &found), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(FindFirstFileA("C:\\APP\\*~1", &found), INVALID_HANDLE_VALUE);
-}
-
 TEST_F(Machine, HostNamesWithABackslashAreNeverListed) {
   MakeDirectories("C:\\APP\\TREE");
   WriteBytes("C:\\ROOTKEEP.TXT", "keep");
@@ -266,22 +210,6 @@ TEST_F(Machine, HostNamesWithABackslashAreNeverListed) {
   } while (FindNextFileA(search, &found));
   FindClose(search);
   EXPECT_EQ(Attributes("C:\\APP\\TREE\\__ROOT~1.TXT"), INVALID_FILE_ATTRIBUTES);  // nor by an alias
-}
-
-TEST_F(Machine, ALinkToADirectoryIsItselfWithATrailingBackslashToo) {
-  MakeDirectories("C:\\P\\TARGET");
-  WriteBytes("C:\\P\\TARGET\\MAIL.DAT", "x");
-  ASSERT_EQ(symlink("TARGET", (HostPathOf("C:\\P") + "/MAIL").c_str()), 0);
-  EXPECT_EQ(Attributes("C:\\P\\MAIL\\"),
-            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA("C:\\P\\MAIL\\*.DAT", &found);  // lists what it leads to
-  ASSERT_NE(search, INVALID_HANDLE_VALUE);
-  EXPECT_STREQ(found.cFileName, "MAIL.DAT");
-  FindClose(search);
-  EXPECT_TRUE(RemoveDirectoryA("C:\\P\\MAIL\\"));  // the link goes, not what it leads to
-  EXPECT_FALSE(PathExists("C:\\P\\MAIL"));
-  EXPECT_TRUE(PathExists("C:\\P\\TARGET\\MAIL.DAT"));
 }
 
 }  // namespace

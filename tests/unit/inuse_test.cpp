@@ -29,22 +29,6 @@ TEST_F(InUse, NothingInstalledPassesWithoutABox) {
   EXPECT_TRUE(boxes.Shown().empty());
 }
 
-TEST_F(InUse, OneWarningNamesTheFirstFileInUse) {
-  MakeDirectories("C:\\APP\\SYSTEM");
-  HANDLE core = Hold("C:\\APP\\SYSTEM\\HUBCORE.DLL");
-  HANDLE ui = Hold("C:\\APP\\SYSTEM\\DKUI.EXE");
-  ScriptedBoxes boxes({});
-  // A program directory stored with a backslash ends in two.
-  EXPECT_EQ(CheckAllComponentsFree("C:\\APP\\SYSTEM\\\\"), 0);
-  const std::vector<ShownBox> shown = boxes.Shown();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].caption, kCaption);
-  EXPECT_EQ(shown[0].text, kWarning + "(C:\\APP\\SYSTEM\\\\HUBCORE.DLL)");
-  EXPECT_EQ(shown[0].type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
-  CloseHandle(core);
-  CloseHandle(ui);
-}
-
 TEST_F(InUse, SystemLibrariesAreCheckedAfterTheProgramDirectory) {
   MakeDirectories("C:\\APP\\SYSTEM");
   WriteBytes("C:\\APP\\SYSTEM\\INSTALL.EXE", "free");

@@ -42,13 +42,4 @@ TEST_F(Programs, ProgramsThatCannotStartFail) {
   EXPECT_TRUE(StandInLog().empty());
 }
 
-TEST_F(Programs, HiddenWindowAndTitleReachTheProgram) {
-  EXPECT_EQ(Run(std::string(kProgram) + " /REMOVE", 0), 1);
-  EXPECT_EQ(Run(std::string(kProgram) + " -r -d", 1, "Uninstall"), 1);
-  const std::vector<std::string> log = StandInLog();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0], "started C:\\APP\\TOOL.EXE /REMOVE\tflags=1 show=0 title=");
-  EXPECT_EQ(log[1], "started C:\\APP\\TOOL.EXE -r -d\tflags=0 title=Uninstall");
-}
-
 }  // namespace

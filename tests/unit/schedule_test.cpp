@@ -78,15 +78,6 @@ TEST_F(WininitEntries, ZeroByteEndsTheSearchButNotTheFile) {
   EXPECT_EQ(after, before + "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE");
 }
 
-TEST_F(WininitEntries, EntriesStackAndRepeat) {
-  IniAddEntry("Rename", "NUL", "C:\\FIRST.EXE", kIni);
-  IniAddEntry("Rename", "NUL", "C:\\SECOND.EXE", kIni);
-  IniAddEntry("Rename", "NUL", "C:\\SECOND.EXE", kIni);
-  std::string text;
-  ASSERT_TRUE(ReadBytes(kIni, &text));
-  EXPECT_EQ(text, "[Rename]\r\nNUL=C:\\SECOND.EXE\r\nNUL=C:\\SECOND.EXE\r\nNUL=C:\\FIRST.EXE");
-}
-
 #ifndef _WIN32
 // Host only: failing file calls on purpose.
 TEST_F(WininitEntries, FailedWritePutsTheFileBack) {

@@ -13,19 +13,6 @@ namespace {
 
 class Win32 : public SandboxTest {};
 
-TEST_F(Win32, VersionNeedsTheRightSizeField) {
-  OSVERSIONINFOA version;
-  memset(&version, 0, sizeof(version));
-  version.dwOSVersionInfoSize = sizeof(version) - 1;
-  SetLastError(0xDEADBEEF);
-  EXPECT_FALSE(GetVersionExA(&version));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  version.dwOSVersionInfoSize = sizeof(version);
-  ASSERT_TRUE(GetVersionExA(&version));
-  EXPECT_TRUE(version.dwPlatformId == VER_PLATFORM_WIN32_NT ||
-              version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS);
-}
-
 TEST_F(Win32, DirectoriesReportTheSizeTheyNeed) {
   const std::string windows = WindowsDirectory();
   for (auto query : {&GetWindowsDirectoryA, &GetSystemDirectoryA}) {
@@ -66,24 +53,6 @@ TEST_F(Win32, ShortPathsKeepTheirShape) {
   EXPECT_EQ(GetShortPathNameA("C:\\APP\\MISSING", out, MAX_PATH), 0u);
   EXPECT_EQ(GetShortPathNameA("C:\\MISSING\\SYSTEM", out, MAX_PATH), 0u);
   EXPECT_EQ(GetShortPathNameA("", out, MAX_PATH), 0u);
-}
-
-TEST_F(Win32, LongNamesGetAnAliasThatLeadsToTheSameFile) {
-  MakeDirectories("C:\\APP\\Communication Suite");
-  WriteBytes("C:\\APP\\Communication Suite\\Program.dll", "x");
-  char out[MAX_PATH];
-  const DWORD length = GetShortPathNameA("C:\\APP\\Communication Suite\\Program.dll", out, MAX_PATH);
-  ASSERT_GT(length, 0u);
-  const std::string alias = out;
-  EXPECT_EQ(alias.compare(0, 7, "C:\\APP\\"), 0);
-  const std::string directory = alias.substr(7, alias.find('\\', 7) - 7);
-  EXPECT_LE(directory.size(), 8u);
-  EXPECT_NE(directory.find('~'), std::string::npos);
-  EXPECT_EQ(directory.find(' '), std::string::npos);
-  EXPECT_EQ(alias.substr(alias.size() - 12), "\\Program.dll");  // already short
-  std::string data;
-  EXPECT_TRUE(ReadBytes(alias, &data));
-  EXPECT_EQ(data, "x");
 }
 
 TEST_F(Win32, FullPathsKeepTheSpellingAndTheFinalSeparator) {
@@ -135,17 +104,6 @@ TEST_F(Win32, AnUnquotedProgramIsTheShortestRunOfTheLineThatNamesAFile) {
   EXPECT_EQ(runs("\"C:\\APP\\Other Tool\\UNINST.EXE\" --exit=0"), 1);
 }
 
-TEST_F(Win32, NamesAreFoundWithoutRegardToCase) {
-  MakeDirectories("C:\\APP\\Mixed");
-  WriteBytes("C:\\APP\\Mixed\\File.Txt", "x");
-  EXPECT_TRUE(PathExists("c:\\app\\MIXED\\FILE.TXT"));
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA("C:\\APP\\MIXED\\file.txt", &found);
-  ASSERT_NE(search, INVALID_HANDLE_VALUE);
-  EXPECT_STREQ(found.cFileName, "File.Txt");
-  FindClose(search);
-}
-
 TEST_F(Win32, RegistryFollowsNtRules) {
   CreateKey(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Parent\\Child");
   EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\PreuninstTest\\Parent"), ERROR_ACCESS_DENIED);
@@ -166,27 +124,6 @@ TEST_F(Win32, RegistryFollowsNtRules) {
   const BYTE one = 1;
   EXPECT_EQ(RegSetValueExA(key, "w", 0, REG_BINARY, &one, 1), ERROR_ACCESS_DENIED);  // opened for reading
   RegCloseKey(key);
-}
-
-TEST_F(Win32, DelayedDeleteIsWrittenDownAsAFullPath) {
-  MakeDirectories("C:\\APP");
-  ASSERT_TRUE(MoveFileExA("C:\\APP\\\\GONE.EXE", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));  // need not exist
-  DWORD type = 0;
-  std::string pending;
-  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                       "PendingFileRenameOperations", &type, &pending));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
-  EXPECT_EQ(pending, std::string("\\??\\C:\\APP\\GONE.EXE\0\0\0", 22));
-}
-
-TEST_F(Win32, LibrariesAndExports) {
-  InstallStandInLibrary("C:\\APP\\LIB.DLL");
-  EXPECT_EQ(LoadLibraryA("C:\\APP\\MISSING.DLL"), nullptr);
-  HMODULE library = LoadLibraryA("C:\\APP\\LIB.DLL");
-  ASSERT_NE(library, nullptr);
-  EXPECT_NE(GetProcAddress(library, "RemoveMailHook"), nullptr);
-  EXPECT_EQ(GetProcAddress(library, "NoSuchExport"), nullptr);
-  EXPECT_TRUE(FreeLibrary(library));
 }
 
 }  // namespace
