@@ -98,7 +98,9 @@ TEST_F(SharedCounts, ForgetDropsAnyCount) {
   EXPECT_EQ(Stored("TWO.DLL"), "4:" + Dword(1));
 }
 
-TEST_F(SharedCounts, NullFileNameUsesTheDirectoryAlone) {
+// A null file name leaves the directory argument as the whole path; a path
+// too long to join is refused, never cut.
+TEST_F(SharedCounts, NamesAreJoinedWholeOrRefused) {
   EXPECT_EQ(SharedDllAddRef("C:\\WHOLE\\PATH.DLL", nullptr), 0);
   EXPECT_EQ(Stored(std::string("C:\\WHOLE\\PATH.DLL")), "4:" + Dword(1));
   EXPECT_EQ(SharedDllGetCount("C:\\WHOLE\\PATH.DLL", nullptr), 1u);
@@ -106,6 +108,15 @@ TEST_F(SharedCounts, NullFileNameUsesTheDirectoryAlone) {
   WriteBytes("C:\\APP\\FILE.DLL", "x");
   EXPECT_EQ(SetReadOnly("C:\\APP\\FILE.DLL", nullptr), 0);
   EXPECT_TRUE(Attributes("C:\\APP\\FILE.DLL") & FILE_ATTRIBUTE_READONLY);
+
+  const std::string tooLong = "C:\\" + std::string(515, 'D') + "\\";
+  SetDword(HKEY_LOCAL_MACHINE, kCounts, tooLong.c_str(), 2);  // what the directory alone would hit
+  EXPECT_EQ(SharedDllAddRef(tooLong.c_str(), "X.DLL"), 1);
+  EXPECT_EQ(SharedDllForget(tooLong.c_str(), "X.DLL"), 1);
+  EXPECT_EQ(SharedDllRelease(tooLong.c_str(), "X.DLL"), 0u);
+  EXPECT_EQ(SharedDllGetCount(tooLong.c_str(), "X.DLL"), 0u);
+  EXPECT_EQ(SetReadOnly(tooLong.c_str(), "X.DLL"), 3001);
+  EXPECT_EQ(Stored(tooLong), "4:" + Dword(2));
 }
 
 TEST_F(SharedCounts, ReadOnlyKeepsTheOtherAttributes) {
