@@ -11,9 +11,7 @@
 
 namespace {
 
-const char kDirectories[] = "Software\\TAV Datentechnik\\TAV-COM Version 1.0\\Directories";
 const char kModems[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UniModem\\DeviceSpecific";
-const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const std::string kEnum = "Enum\\Root\\ports\\";
 const std::string kClass = "System\\CurrentControlSet\\Services\\Class\\Ports\\";
 
@@ -62,23 +60,6 @@ TEST_F(RegistryCleanUp, OnlyPortsMarkedExactlyTavportGo) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM6"));  // the type is not looked at
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEnum + "COM7"));   // too long to read
   for (const char* kept : {"COM2", "COM4", "COM8", "COM10"}) EXPECT_TRUE(PortKept(kept)) << kept;
-}
-
-TEST_F(RegistryCleanUp, EveryProductModemGoesEvenSideBySide) {
-  const char* const removed[] = {"TAV CAPI 1", "tav capi 2", "TAV CAPI", "Tav Capi ISDN"};
-  const char* const kept[] = {"TAV CAP", "My TAV CAPI", "TAVCAPI 1", "Standard"};
-  for (const char* name : removed)
-    CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name + "\\Init");
-  for (const char* name : kept) CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name);
-  RemoveModemEntries();
-  for (const char* name : removed)
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name)) << name;
-  for (const char* name : kept)
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\" + name)) << name;
-
-  DeleteKeyTree(HKEY_LOCAL_MACHINE, kModems);
-  RemoveModemEntries();  // no modem key: nothing to do
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kModems));
 }
 
 #ifndef _WIN32

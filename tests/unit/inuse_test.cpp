@@ -23,12 +23,6 @@ class InUse : public SandboxTest {
   }
 };
 
-TEST_F(InUse, NothingInstalledPassesWithoutABox) {
-  ScriptedBoxes boxes({});
-  EXPECT_EQ(CheckAllComponentsFree("C:\\APP\\SYSTEM\\"), 1);
-  EXPECT_TRUE(boxes.Shown().empty());
-}
-
 TEST_F(InUse, SystemLibrariesAreCheckedAfterTheProgramDirectory) {
   MakeDirectories("C:\\APP\\SYSTEM");
   WriteBytes("C:\\APP\\SYSTEM\\INSTALL.EXE", "free");

@@ -25,25 +25,6 @@ class SharedCounts : public SandboxTest {
   std::string Stored(const char* file) { return Stored(std::string(kDirectory) + file); }
 };
 
-TEST_F(SharedCounts, OnlyDwordsCount) {
-  EXPECT_EQ(SharedDllGetCount(kDirectory, "NONE.DLL"), 0u);
-  SetCount("FIVE.DLL", REG_DWORD, Dword(5));
-  EXPECT_EQ(SharedDllGetCount(kDirectory, "FIVE.DLL"), 5u);
-  EXPECT_EQ(SharedDllGetCount("c:\\app\\system\\", "five.dll"), 5u);  // names compare without case
-  SetCount("TEXT.DLL", REG_SZ, std::string("5") + '\0');
-  EXPECT_EQ(SharedDllGetCount(kDirectory, "TEXT.DLL"), 0u);
-  SetCount("SHORT.DLL", REG_DWORD, std::string("\x01", 1));
-  EXPECT_EQ(SharedDllGetCount(kDirectory, "SHORT.DLL"), 0u);
-}
-
-TEST_F(SharedCounts, AddRefCreatesKeyAndValueThenCounts) {
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kCounts));
-  EXPECT_EQ(SharedDllAddRef(kDirectory, "NEW.DLL"), 0);
-  EXPECT_EQ(Stored("NEW.DLL"), "4:" + Dword(1));
-  EXPECT_EQ(SharedDllAddRef(kDirectory, "NEW.DLL"), 0);
-  EXPECT_EQ(Stored("NEW.DLL"), "4:" + Dword(2));
-}
-
 // Counts are unsigned and only a four-byte REG_DWORD is one: a full count is
 // no longer exact and must never fall to 0 through lowering, and a value of
 // another type or length belongs to somebody else and stays as it is.

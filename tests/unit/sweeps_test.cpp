@@ -63,20 +63,6 @@ TEST_F(Sweeps, DeleteFilesLeavesSubdirectoriesAndNonMatches) {
   EXPECT_TRUE(PathExists("C:\\APP\\KEEP.TXT"));
 }
 
-TEST_F(Sweeps, HiddenAndSystemFilesGoReadOnlyFilesStay) {
-  Files({"C:\\APP\\TMP\\HIDDEN.TMP", "C:\\APP\\TMP\\SYSTEM.TMP", "C:\\APP\\TMP\\SUB\\LOCKED.TMP",
-         "C:\\APP\\TMP\\OTHER\\FREE.TMP"});
-  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\TMP\\HIDDEN.TMP", FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\TMP\\SYSTEM.TMP", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN));
-  ASSERT_TRUE(SetFileAttributesA("C:\\APP\\TMP\\SUB\\LOCKED.TMP", FILE_ATTRIBUTE_READONLY));
-  RemoveDirectoryTree("C:\\APP\\TMP\\");
-  EXPECT_FALSE(PathExists("C:\\APP\\TMP\\HIDDEN.TMP"));
-  EXPECT_FALSE(PathExists("C:\\APP\\TMP\\SYSTEM.TMP"));
-  EXPECT_FALSE(PathExists("C:\\APP\\TMP\\OTHER"));
-  EXPECT_TRUE(PathExists("C:\\APP\\TMP\\SUB\\LOCKED.TMP"));  // and with it every directory above
-  EXPECT_TRUE(PathExists("C:\\APP\\TMP"));
-}
-
 TEST_F(Sweeps, DeepTreesGoEntirely) {
   std::string directory = "C:\\APP\\DEEP";
   for (int level = 0; level < 30; ++level) {
@@ -90,29 +76,6 @@ TEST_F(Sweeps, DeepTreesGoEntirely) {
   EXPECT_TRUE(PathExists("C:\\APP"));
   RemoveDirectoryTree("C:\\APP\\DEEP\\");  // gone already: nothing happens
   EXPECT_TRUE(PathExists("C:\\APP"));
-}
-
-TEST_F(Sweeps, SharedFilesLoseTheirCountEvenWhenOnlyScheduled) {
-  const std::string windows = WindowsDirectory() + "\\";
-  const std::string counts = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-  WriteBytes(windows + "TAVGER.EXE", "x");
-  WriteBytes(windows + "TAVUNINS.EXE", "x");
-  SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "TAVGER.EXE").c_str(), 2);
-  SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "TAVUNINS.EXE").c_str(), 1);
-  SetDword(HKEY_LOCAL_MACHINE, counts, (windows + "OTHER.EXE").c_str(), 1);
-  HANDLE held =
-      CreateFileA((windows + "TAVUNINS.EXE").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  DeleteSharedFiles(windows.c_str(), "TAVGER.EXE");
-  DeleteSharedFiles(windows.c_str(), "TAVUNINS.EXE");
-  DeleteSharedFiles(windows.c_str(), "NOTHERE.EXE");
-  CloseHandle(held);
-  EXPECT_FALSE(PathExists(windows + "TAVGER.EXE"));
-  EXPECT_TRUE(PathExists(windows + "TAVUNINS.EXE"));  // until the next start
-  DWORD type;
-  std::string data;
-  EXPECT_FALSE(GetValue(HKEY_LOCAL_MACHINE, counts, (windows + "TAVGER.EXE").c_str(), &type, &data));
-  EXPECT_FALSE(GetValue(HKEY_LOCAL_MACHINE, counts, (windows + "TAVUNINS.EXE").c_str(), &type, &data));
-  EXPECT_TRUE(GetValue(HKEY_LOCAL_MACHINE, counts, (windows + "OTHER.EXE").c_str(), &type, &data));
 }
 
 // Which files go from which of the three directories.

@@ -48,14 +48,6 @@ class Removal : public SandboxTest {
   std::vector<ShownBox> shown_;
 };
 
-TEST_F(Removal, MainUninstallerThatCannotStartCountsAsFailed) {
-  SetDirectory("C:\\APP\\SYSTEM\\");
-  EXPECT_EQ(Remove(IDYES, "C:\\APP\\SYSTEM\\MISSING.EXE"), 0);
-  EXPECT_EQ(shown_.size(), 1u);
-  EXPECT_EQ(Remove(IDYES, ""), 0);
-  EXPECT_EQ(shown_.size(), 1u);
-}
-
 TEST_F(Removal, ControlLibraryWithoutUnregisterIsLoadedAndReleased) {
   SetDirectory("C:\\APP\\SYSTEM\\");
   InstallBareLibrary("C:\\APP\\SYSTEM\\TAVMDM.OCX");
