@@ -20,7 +20,10 @@ const char kStandInLog[] = "C:\\TESTLOG\\CALLS.LOG";
 
 namespace {
 
-// The product's keys and the shared ones the program changes.
+#ifdef _WIN32
+// What the tests may have left on a real (throwaway) Windows: the keys the
+// tests create or the program changes, the product's places, and the shared
+// files the program touches.
 const char* const kMachineKeys[] = {
     "Software\\TAV Datentechnik",
     "Software\\PreuninstTest",
@@ -28,27 +31,10 @@ const char* const kMachineKeys[] = {
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UniModem",
     "Enum\\Root\\ports",
     "System\\CurrentControlSet\\Services\\Class\\Ports",
-    "System\\CurrentControlSet\\Services\\VxD",
-    "SOFTWARE\\Classes\\.trm",
-    "SOFTWARE\\Classes\\TAV-TRM",
-    "SOFTWARE\\Classes\\.ses",
-    "SOFTWARE\\Classes\\TAV-TERM",
-    "SOFTWARE\\Classes\\.sff",
-    "SOFTWARE\\Classes\\TAV-FAX",
-    "SOFTWARE\\Classes\\Interface\\{9B24D7E0-3C05-11CF-A61F-0000B3D5E6A1}",
-    "SOFTWARE\\Classes\\Interface\\{0F8E2C40-5A16-11CF-B3D2-4A7700E10000}",
-    "SOFTWARE\\Classes\\Interface\\{62E0F302-B7A4-11CF-9C4D-0000A47B21E5}",
-    "SOFTWARE\\Classes\\Interface\\{62E0F300-B7A4-11CF-9C4D-0000A47B21E5}",
-    "SOFTWARE\\Classes\\Interface\\{3C51A0B0-D942-11CE-8E27-0000A41F7C30}",
-    "SOFTWARE\\Classes\\Interface\\{3C51A0B1-D942-11CE-8E27-0000A41F7C30}",
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\TAVCC",
 };
 const char* const kUserKeys[] = {"Software\\TAV Datentechnik", "Software\\PreuninstTest",
                                  "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
 
-#ifdef _WIN32
-// What the tests may have left on a real (throwaway) Windows: the product's
-// places and keys, and the shared files the program touches.
 const char* const kTestDirectories[] = {"C:\\APP", "C:\\TESTLOG", "C:\\OTHER", "C:\\SANDBOX"};
 const char* const kWindowsFiles[] = {"TAVGER.EXE", "TAVUNINS.EXE", "TAVFAXDV.INI", "WININIT.INI",
                                      "COMMAND.COM"};
