@@ -40,7 +40,6 @@ struct ScriptedBoxes::Watcher {
 namespace {
 
 const int kTextControl = 0xFFFF;  // the static control that holds a box's text
-const int kIconControl = 0x0440;
 
 BOOL CALLBACK FindBox(HWND window, LPARAM found) {
   DWORD process = 0;
@@ -54,13 +53,8 @@ BOOL CALLBACK FindBox(HWND window, LPARAM found) {
   return TRUE;
 }
 
-unsigned TypeOf(HWND box) {
-  unsigned type = GetDlgItem(box, IDYES) != nullptr ? MB_YESNO : MB_OK;
-  const HICON icon = reinterpret_cast<HICON>(SendDlgItemMessageA(box, kIconControl, STM_GETICON, 0, 0));
-  if (icon != nullptr && icon == LoadIconA(nullptr, IDI_QUESTION)) type |= MB_ICONQUESTION;
-  if (icon != nullptr && icon == LoadIconA(nullptr, IDI_WARNING)) type |= MB_ICONWARNING;
-  return type;
-}
+// Yes/No or OK: which answer the box gets when the script has run out.
+unsigned TypeOf(HWND box) { return GetDlgItem(box, IDYES) != nullptr ? MB_YESNO : MB_OK; }
 
 DWORD WINAPI Watch(LPVOID context) {
   ScriptedBoxes::Watcher* watcher = static_cast<ScriptedBoxes::Watcher*>(context);
