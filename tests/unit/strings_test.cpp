@@ -30,6 +30,13 @@ TEST(BoundedStrings, CopyFitsExactlyOrLeavesEmpty) {
   Poisoned none;
   EXPECT_FALSE(StrCopy(none.bytes, 0, "a"));
   EXPECT_TRUE(none.GuardIntact(0));  // no room, not even for the terminator
+  Poisoned one;
+  EXPECT_FALSE(StrCopy(one.bytes, 1, "a"));
+  EXPECT_EQ(one.bytes[0], '\0');
+  one.bytes[0] = '#';
+  EXPECT_TRUE(StrCopy(one.bytes, 1, ""));  // room for the terminator alone
+  EXPECT_EQ(one.bytes[0], '\0');
+  EXPECT_TRUE(one.GuardIntact(1));
 }
 
 TEST(BoundedStrings, AppendKeepsOldContentWhenItDoesNotFit) {

@@ -108,6 +108,21 @@ TEST_F(Sweeps, ProductFilesByDirectory) {
   EXPECT_STREQ(programDir, "C:\\");
 }
 
+// An emptied program directory goes and so does the one above it, for a
+// value stored with a backslash (P ends in two) and without.
+TEST_F(Sweeps, EmptiedProgramDirectoryAndTheOneAboveGo) {
+  for (const char* program : {"C:\\APP\\SYSTEM\\\\", "C:\\APP\\SYSTEM\\"}) {
+    Files({"C:\\APP\\SYSTEM\\SRV\\S.CFG"});
+    char programDir[32];
+    strcpy(programDir, program);
+    std::string root = program;
+    root = root.substr(0, root.rfind('\\', root.size() - 2) + 1);
+    CleanProductFiles(root.c_str(), programDir, "C:\\APP\\USER\\");
+    EXPECT_FALSE(PathExists("C:\\APP")) << program;
+    EXPECT_TRUE(PathExists("C:\\TESTLOG")) << program;  // C:\ itself never goes
+  }
+}
+
 }  // namespace
 
 #ifndef _WIN32
