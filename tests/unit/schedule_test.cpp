@@ -45,6 +45,7 @@ TEST_F(WininitEntries, WhereTheEntryGoes) {
       {"letters in another case", "[rENAME]\r\n", "[rENAME]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},
       {"blanks inside the brackets", "[ Rename ]\r\n",
        "[ Rename ]\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
+      {"another name as long", "[Delete]\r\n", "[Delete]\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"a longer name", "[Renamed]\r\nX=1\r\n",
        "[Renamed]\r\nX=1\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"search goes on after the [", "[a[Rename]\r\n", "[a[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},

@@ -194,8 +194,12 @@ TEST_F(Removal, CommandThatCannotBeBuiltDropsTheWholeDirectory) {
   InstallStandIn(directory + "\\QBPMNLDR.EXE");
   WriteBytes(directory + "\\TAVUPD.EXE", "update");
   for (const char* name : {"C:\\TAVUPD.INF", "C:\\USER.PW"}) WriteBytes(name, "not the product's");
-  MakeDirectories("C:\\MAIL");
-  WriteBytes("C:\\MAIL\\INBOX.MBX", "not the product's");
+  // And where a directory or command cut down to its first letter would lead.
+  InstallStandIn("C:\\C.EXE");
+  for (const char* name : {"C:\\MAIL\\INBOX.MBX", "C:\\CMAIL\\INBOX.MBX"}) {
+    MakeDirectories(std::string(name).substr(0, std::string(name).rfind('\\')));
+    WriteBytes(name, "not the product's");
+  }
   SetDirectory(directory + "\\");
 
   EXPECT_EQ(Remove(IDYES), 0);
@@ -203,7 +207,7 @@ TEST_F(Removal, CommandThatCannotBeBuiltDropsTheWholeDirectory) {
   EXPECT_EQ(StandInLog().size(), 1u);  // the main uninstaller alone
   for (const std::string& kept :
        {directory + "\\TAVUPD.EXE", std::string("C:\\TAVUPD.INF"), std::string("C:\\USER.PW"),
-        std::string("C:\\MAIL\\INBOX.MBX")}) {
+        std::string("C:\\MAIL\\INBOX.MBX"), std::string("C:\\CMAIL\\INBOX.MBX")}) {
     EXPECT_TRUE(PathExists(kept)) << kept;
   }
 }
