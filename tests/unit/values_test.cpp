@@ -80,6 +80,7 @@ TEST_F(RegistryValues, DeniedSubkeyStopsTheTreeAndKeepsItsAncestors) {
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, top + "\\C"));  // never reached
   const BYTE one = 1;
   EXPECT_EQ(RegWriteValue(HKEY_CURRENT_USER, (top + "\\B\\B2").c_str(), "v", REG_BINARY, &one, 1), 1);
+  EXPECT_EQ(RegWriteValue(HKEY_CURRENT_USER, (top + "\\B\\B2\\New").c_str(), "v", REG_BINARY, &one, 1), 1);
 }
 
 // Host only: Windows itself keeps key names to 255 characters, which fit the
