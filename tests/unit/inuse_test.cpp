@@ -13,11 +13,12 @@ const std::string kWarning = std::string(kComponentInUseWarning);
 
 class InUse : public SandboxTest {
  protected:
-  // Holds a file open without sharing, as a running program does.
+  // Holds a file open for reading, as a program that uses it does. Others
+  // may read and write it too: only an open that shares nothing finds it.
   HANDLE Hold(const std::string& path) {
     WriteBytes(path, "component");
-    HANDLE held =
-        CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(held, INVALID_HANDLE_VALUE);
     return held;
   }
