@@ -176,28 +176,6 @@ TEST_F(Machine, SettingsAndFaultLists) {
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Locked\\Child"), ERROR_SUCCESS);
 }
 
-TEST_F(Machine, RelativeFullPathsStartAtTheOneCurrentDirectory) {
-  ReopenMachine("current=C:\\APP\\");
-  struct {
-    const char* path;
-    const char* full;
-  } const cases[] = {
-      {"SYSTEM\\X.DLL", "C:\\APP\\SYSTEM\\X.DLL"},
-      {"SYSTEM\\", "C:\\APP\\SYSTEM\\"},
-      {".", "C:\\APP"},
-      {"..", "C:\\"},
-      {"c:", "C:\\APP"},
-      {"C:rel", "C:\\APP\\rel"},
-      {"d:rel", "d:\\rel"},  // another drive: its root, for the machine keeps one current directory
-      {"\\rel", "C:\\rel"},
-  };
-  for (const auto& each : cases) {
-    char out[MAX_PATH] = "";
-    EXPECT_EQ(GetFullPathNameA(each.path, MAX_PATH, out, nullptr), strlen(each.full)) << each.path;
-    EXPECT_STREQ(out, each.full) << each.path;
-  }
-}
-
 TEST_F(Machine, HostNamesWithABackslashAreNeverListed) {
   MakeDirectories("C:\\APP\\TREE");
   WriteBytes("C:\\ROOTKEEP.TXT", "keep");
