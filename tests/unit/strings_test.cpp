@@ -71,6 +71,7 @@ TEST(BoundedStrings, FormatFailsWholeOnOverflowOrUnknownDirective) {
   EXPECT_FALSE(StrFormat(buffer.bytes, 8, "%x", 1));
   EXPECT_FALSE(StrFormat(buffer.bytes, 8, "ends in %"));
   EXPECT_STREQ(buffer.bytes, "");
+  EXPECT_TRUE(StrFormat(buffer.bytes, 1, "%s", ""));  // room for the terminator alone
 }
 
 TEST(BoundedStrings, NameComparisonIgnoresOnlyAsciiCase) {
