@@ -49,8 +49,7 @@ std::string StandInSource(const char* file) {
 }
 
 void CopyStandIn(const char* file, const std::string& path) {
-  const size_t slash = path.rfind('\\');
-  if (slash != std::string::npos) MakeDirectories(path.substr(0, slash));
+  MakeParentDirectories(path);
   ASSERT_TRUE(CopyFileA(StandInSource(file).c_str(), path.c_str(), FALSE)) << path;
 }
 #else
@@ -60,8 +59,7 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 }
 
 void CopyStandIn(const char* source, const std::string& path) {
-  const size_t slash = path.rfind('\\');
-  if (slash != std::string::npos) MakeDirectories(path.substr(0, slash));
+  MakeParentDirectories(path);
   const std::string target = HostPathOf(path.c_str());
   ASSERT_FALSE(target.empty()) << path;
   std::ifstream in(source, std::ios::binary);
@@ -151,6 +149,11 @@ void MakeDirectories(const std::string& path) {
     CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
   }
   CreateDirectoryA(path.c_str(), nullptr);
+}
+
+void MakeParentDirectories(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  if (slash != std::string::npos) MakeDirectories(path.substr(0, slash));
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {

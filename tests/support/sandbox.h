@@ -30,6 +30,7 @@ std::string WindowsDirectory();  // without a trailing backslash
 std::string SystemDirectory();
 
 void MakeDirectories(const std::string& path);
+void MakeParentDirectories(const std::string& path);  // of a file
 void WriteBytes(const std::string& path, const std::string& bytes);
 bool ReadBytes(const std::string& path, std::string* bytes);
 bool PathExists(const std::string& path);

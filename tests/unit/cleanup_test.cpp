@@ -25,19 +25,12 @@ const char* const kProductKeys[] = {
 class RegistryCleanUp : public SandboxTest {
  protected:
   void Port(const std::string& name, const std::string& mark, bool withClassKey = true) {
-    if (!mark.empty())
-      SetString(HKEY_LOCAL_MACHINE, kEnum + name, "HardWareID", mark);
-    else
-      CreateKey(HKEY_LOCAL_MACHINE, kEnum + name);
+    SetString(HKEY_LOCAL_MACHINE, kEnum + name, "HardWareID", mark);
     CreateKey(HKEY_LOCAL_MACHINE, kEnum + name + "\\0000");
     if (withClassKey) SetString(HKEY_LOCAL_MACHINE, kClass + name + "\\Settings", "Baud", "9600");
   }
   bool PortKept(const std::string& name) {
     return KeyExists(HKEY_LOCAL_MACHINE, kEnum + name) && KeyExists(HKEY_LOCAL_MACHINE, kClass + name);
-  }
-  void Clean() {
-    char path[] = "Software\\TAV Datentechnik\\TAV-COM Version 1.0\\Directories";
-    CleanRegistry(path);
   }
 };
 
@@ -72,7 +65,8 @@ TEST_F(RegistryCleanUp, ARefusedStepDoesNotStopTheRest) {
   CreateKey(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 3");
   HostDenyKey("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\VPORT");
   HostDenyKey((std::string("HKEY_LOCAL_MACHINE\\") + kModems + "\\TAV CAPI 2").c_str());
-  Clean();
+  char directories[] = "Software\\TAV Datentechnik\\TAV-COM Version 1.0\\Directories";
+  CleanRegistry(directories);
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\VPORT"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 2"));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kModems) + "\\TAV CAPI 1"));

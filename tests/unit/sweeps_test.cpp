@@ -44,9 +44,8 @@ class Sweeps : public SandboxTest {
  protected:
   void Files(std::initializer_list<const char*> paths) {
     for (const char* path : paths) {
-      const std::string text = path;
-      MakeDirectories(text.substr(0, text.rfind('\\')));
-      WriteBytes(text, "data");
+      MakeParentDirectories(path);
+      WriteBytes(path, "data");
     }
   }
 };

@@ -197,7 +197,7 @@ TEST_F(Removal, CommandThatCannotBeBuiltDropsTheWholeDirectory) {
   // And where a directory or command cut down to its first letter would lead.
   InstallStandIn("C:\\C.EXE");
   for (const char* name : {"C:\\MAIL\\INBOX.MBX", "C:\\CMAIL\\INBOX.MBX"}) {
-    MakeDirectories(std::string(name).substr(0, std::string(name).rfind('\\')));
+    MakeParentDirectories(name);
     WriteBytes(name, "not the product's");
   }
   SetDirectory(directory + "\\");
