@@ -117,45 +117,4 @@ TEST_F(SharedCounts, ReadOnlyKeepsTheOtherAttributes) {
   EXPECT_EQ(ClearReadOnly(kDirectory, "MISSING.DLL"), 3001);
 }
 
-// The guard of one run, on the real system directory.
-class RuntimeGuard : public SharedCounts {
- protected:
-  void SetUp() override {
-    SharedCounts::SetUp();
-    system_ = SystemDirectory() + "\\";
-    for (const char* file : {"MSVCRT40.DLL", "MFC40.DLL", "AWLHUT32.DLL"})
-      WriteBytes(system_ + file, "library");
-  }
-  std::string Name(const char* file) { return system_ + file; }
-  bool ReadOnly(const char* file) { return (Attributes(Name(file)) & FILE_ATTRIBUTE_READONLY) != 0; }
-  std::string system_;
-};
-
-TEST_F(RuntimeGuard, OnlyARuntimeWithACountOfOneStaysWritable) {
-  struct {
-    const char* what;
-    DWORD type;
-    std::string count;
-    bool guarded;
-  } const cases[] = {
-      {"no count", REG_NONE, "", true},
-      {"count 0", REG_DWORD, Dword(0), true},
-      {"count 1", REG_DWORD, Dword(1), false},
-      {"count 2", REG_DWORD, Dword(2), true},
-      {"a string", REG_SZ, std::string("1") + '\0', true},
-  };
-  for (const auto& each : cases) {
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kCounts);
-    if (each.type != REG_NONE)
-      SetValue(HKEY_LOCAL_MACHINE, kCounts, Name("MFC40.DLL").c_str(), each.type, each.count);
-    SetDword(HKEY_LOCAL_MACHINE, kCounts, Name("MSVCRT40.DLL").c_str(), 1);
-    ProtectSharedRuntimes();
-    EXPECT_EQ(ReadOnly("MFC40.DLL"), each.guarded) << each.what;
-    EXPECT_FALSE(ReadOnly("MSVCRT40.DLL")) << each.what;
-    UnprotectSharedRuntimes();
-    EXPECT_FALSE(ReadOnly("MFC40.DLL")) << each.what;
-    EXPECT_FALSE(ReadOnly("MSVCRT40.DLL")) << each.what;
-  }
-}
-
 }  // namespace
