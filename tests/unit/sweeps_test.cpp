@@ -50,33 +50,6 @@ class Sweeps : public SandboxTest {
   }
 };
 
-TEST_F(Sweeps, DeleteFilesLeavesSubdirectoriesAndNonMatches) {
-  Files({"C:\\APP\\MAIL\\A.MBX", "C:\\APP\\MAIL\\noext", "C:\\APP\\MAIL\\OUT\\B.MSG", "C:\\APP\\KEEP.TXT"});
-  DeleteFiles("C:\\APP\\MAIL\\", "*.*");
-  EXPECT_FALSE(PathExists("C:\\APP\\MAIL\\A.MBX"));
-  EXPECT_FALSE(PathExists("C:\\APP\\MAIL\\noext"));  // *.* takes names without a dot too
-  EXPECT_TRUE(PathExists("C:\\APP\\MAIL\\OUT\\B.MSG"));
-  EXPECT_TRUE(PathExists("C:\\APP\\KEEP.TXT"));
-  DeleteFiles("C:\\APP\\", "*.ZZZ");
-  DeleteFiles("C:\\APP\\MISSING\\", "*.*");
-  EXPECT_TRUE(PathExists("C:\\APP\\KEEP.TXT"));
-}
-
-TEST_F(Sweeps, DeepTreesGoEntirely) {
-  std::string directory = "C:\\APP\\DEEP";
-  for (int level = 0; level < 30; ++level) {
-    directory += "\\L" + std::to_string(level);
-    MakeDirectories(directory);
-    WriteBytes(directory + "\\F.DAT", "x");
-    MakeDirectories(directory + "\\SIDE");
-  }
-  RemoveDirectoryTree("C:\\APP\\DEEP\\");
-  EXPECT_FALSE(PathExists("C:\\APP\\DEEP"));
-  EXPECT_TRUE(PathExists("C:\\APP"));
-  RemoveDirectoryTree("C:\\APP\\DEEP\\");  // gone already: nothing happens
-  EXPECT_TRUE(PathExists("C:\\APP"));
-}
-
 // Which files go from which of the three directories.
 TEST_F(Sweeps, ProductFilesByDirectory) {
   Files(
