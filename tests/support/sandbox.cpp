@@ -21,26 +21,6 @@ const char kStandInLog[] = "C:\\TESTLOG\\CALLS.LOG";
 namespace {
 
 #ifdef _WIN32
-// What the tests may have left on a real (throwaway) Windows: the keys the
-// tests create or the program changes, the product's places, and the shared
-// files the program touches.
-const char* const kMachineKeys[] = {
-    "Software\\TAV Datentechnik",
-    "Software\\PreuninstTest",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UniModem",
-    "Enum\\Root\\ports",
-    "System\\CurrentControlSet\\Services\\Class\\Ports",
-};
-const char* const kUserKeys[] = {"Software\\TAV Datentechnik", "Software\\PreuninstTest",
-                                 "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"};
-
-const char* const kTestDirectories[] = {"C:\\APP", "C:\\TESTLOG", "C:\\OTHER", "C:\\SANDBOX"};
-const char* const kWindowsFiles[] = {"TAVGER.EXE", "TAVUNINS.EXE", "TAVFAXDV.INI", "WININIT.INI",
-                                     "COMMAND.COM"};
-const char* const kSystemFiles[] = {"MSVCRT40.DLL", "MFC40.DLL",    "AWLHUT32.DLL", "tavab32.dll",
-                                    "tavfab32.dll", "tavfax32.dll", "tavfxt32.dll", "tavmab32.dll",
-                                    "tavmbx32.dll", "tavnab32.dll", "tavnet32.dll", "tavxpt32.dll"};
 std::string StandInSource(const char* file) {
   // Set by the Wine runner: the Windows directory that holds the fixtures.
   char directory[MAX_PATH];
@@ -81,20 +61,23 @@ void PrepareCommonPlaces() {
 }  // namespace
 
 #ifdef _WIN32
+// Wipes what the tests may have left on a real (throwaway) Windows: the files
+// and keys they create and the program changes.
 void SandboxTest::SetUp() {
-  for (const char* directory : kTestDirectories) RemoveTree(directory);
-  for (const char* file : kWindowsFiles) {
-    const std::string path = WindowsDirectory() + "\\" + file;
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
+  const std::string windows = WindowsDirectory() + "\\";
+  const std::string system = SystemDirectory() + "\\";
+  for (const std::string& path :
+       {std::string("C:\\APP"), std::string("C:\\A"), std::string("C:\\TESTLOG"), std::string("C:\\SANDBOX"),
+        windows + "TAVFAXDV.INI", windows + "WININIT.INI", windows + "COMMAND.COM", windows + "mxhook32.dll",
+        system + "tavnet32.dll", system + "tavxpt32.dll", system + "mxhook32.dll"}) {
+    RemoveTree(path);
   }
-  for (const char* file : kSystemFiles) {
-    const std::string path = SystemDirectory() + "\\" + file;
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
+  for (const char* key :
+       {"Software\\TAV Datentechnik", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
+        "Enum\\Root\\ports", "System\\CurrentControlSet\\Services\\Class\\Ports"}) {
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
   }
-  for (const char* key : kMachineKeys) DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
-  for (const char* key : kUserKeys) DeleteKeyTree(HKEY_CURRENT_USER, key);
+  DeleteKeyTree(HKEY_CURRENT_USER, "Software\\PreuninstTest");
   HKEY session;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_WRITE,
                     &session) == ERROR_SUCCESS) {
