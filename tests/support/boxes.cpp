@@ -12,9 +12,9 @@ namespace {
 std::mutex g_lock;
 }
 
-int ScriptedBoxes::Answer(const std::string& caption, const std::string& text, unsigned type) {
+int ScriptedBoxes::Answer(const std::string& text, unsigned type) {
   std::lock_guard<std::mutex> hold(g_lock);
-  shown_.push_back(ShownBox{caption, text, type});
+  shown_.push_back(text);
   const bool question = (type & 0xF) == MB_YESNO;
   if (answers_.empty()) return question ? IDNO : IDOK;
   const int answer = answers_.front();
@@ -22,7 +22,7 @@ int ScriptedBoxes::Answer(const std::string& caption, const std::string& text, u
   return answer;
 }
 
-std::vector<ShownBox> ScriptedBoxes::Shown() const {
+std::vector<std::string> ScriptedBoxes::Shown() const {
   std::lock_guard<std::mutex> hold(g_lock);
   return shown_;
 }
@@ -65,11 +65,9 @@ DWORD WINAPI Watch(LPVOID context) {
       Sleep(10);
       continue;
     }
-    char caption[512] = "";
     char text[4096] = "";
-    GetWindowTextA(box, caption, sizeof(caption));
     GetDlgItemTextA(box, kTextControl, text, sizeof(text));
-    const int answer = watcher->owner->Answer(caption, text, TypeOf(box));
+    const int answer = watcher->owner->Answer(text, TypeOf(box));
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, answer)));
     for (int waited = 0; IsWindow(box) && waited < 10000; waited += 10) Sleep(10);
@@ -94,8 +92,8 @@ ScriptedBoxes::~ScriptedBoxes() {
 #else
 
 namespace {
-int AnswerBox(void* context, const char* text, const char* caption, unsigned type) {
-  return static_cast<ScriptedBoxes*>(context)->Answer(caption, text, type);
+int AnswerBox(void* context, const char* text, const char*, unsigned type) {
+  return static_cast<ScriptedBoxes*>(context)->Answer(text, type);
 }
 }  // namespace
 

@@ -5,12 +5,6 @@
 #include <string>
 #include <vector>
 
-struct ShownBox {
-  std::string caption;
-  std::string text;
-  unsigned type;
-};
-
 class ScriptedBoxes {
  public:
   // The answers in order (IDYES, IDNO, IDOK); when they run out, No or OK.
@@ -19,15 +13,15 @@ class ScriptedBoxes {
   ScriptedBoxes(const ScriptedBoxes&) = delete;
   ScriptedBoxes& operator=(const ScriptedBoxes&) = delete;
 
-  std::vector<ShownBox> Shown() const;
+  std::vector<std::string> Shown() const;  // the texts of the boxes shown
 
   // Used by the platform's hook.
-  int Answer(const std::string& caption, const std::string& text, unsigned type);
+  int Answer(const std::string& text, unsigned type);
   struct Watcher;
 
  private:
   std::vector<int> answers_;
-  std::vector<ShownBox> shown_;
+  std::vector<std::string> shown_;
   Watcher* watcher_ = nullptr;
 };
 

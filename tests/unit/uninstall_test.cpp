@@ -45,7 +45,7 @@ class Removal : public SandboxTest {
     return code;
   }
 
-  std::vector<ShownBox> shown_;
+  std::vector<std::string> shown_;
 };
 
 TEST_F(Removal, ControlLibraryWithoutUnregisterIsLoadedAndReleased) {
