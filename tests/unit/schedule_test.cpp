@@ -21,9 +21,9 @@ class WininitEntries : public SandboxTest {
     MakeDirectories("C:\\SANDBOX");
   }
   // The file after one entry was added to `before` (null: no file yet).
-  std::string AfterAdding(const char* before, const char* value = kValue) {
-    if (before != nullptr) WriteBytes(kIni, before);
-    IniAddEntry("Rename", "NUL", value, kIni);
+  std::string AfterAdding(const std::string* before) {
+    if (before != nullptr) WriteBytes(kIni, *before);
+    IniAddEntry("Rename", "NUL", kValue, kIni);
     std::string after;
     EXPECT_TRUE(ReadBytes(kIni, &after));
     return after;
@@ -35,10 +35,11 @@ TEST_F(WininitEntries, NewFileHoldsExactlyHeaderAndEntry) {
 }
 
 TEST_F(WininitEntries, WhereTheEntryGoes) {
+  const std::string zero("[x]\r\n\0[Rename]\r\n", 16);
   struct {
     const char* what;
-    const char* before;
-    const char* after;
+    std::string before;
+    std::string after;
   } const cases[] = {
       {"first line of an existing section", "[Other]\r\nA=1\r\n[Rename]\r\nNUL=C:\\OLD.EXE\r\n[Last]\r\n",
        "[Other]\r\nA=1\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\nNUL=C:\\OLD.EXE\r\n[Last]\r\n"},
@@ -64,19 +65,11 @@ TEST_F(WininitEntries, WhereTheEntryGoes) {
       {"a name without its [", "xRename]\r\n", "xRename]\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"brackets that never close", "[[[\r\n", "[[[\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
       {"one ] for several [", "[x[y[Rename]\r\n", "[x[y[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n"},
+      {"a zero byte ends the search, not the file", zero, zero + "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE"},
   };
   for (const auto& each : cases) {
-    EXPECT_EQ(AfterAdding(each.before), each.after) << each.what;
+    EXPECT_EQ(AfterAdding(&each.before), each.after) << each.what;
   }
-}
-
-TEST_F(WininitEntries, ZeroByteEndsTheSearchButNotTheFile) {
-  const std::string before("[x]\r\n\0[Rename]\r\n", 16);
-  WriteBytes(kIni, before);
-  IniAddEntry("Rename", "NUL", kValue, kIni);
-  std::string after;
-  ASSERT_TRUE(ReadBytes(kIni, &after));
-  EXPECT_EQ(after, before + "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE");
 }
 
 #ifndef _WIN32
@@ -102,35 +95,23 @@ TEST_F(WininitEntries, FailedWritePutsTheFileBack) {
     EXPECT_EQ(text, before) << each.what;
   }
 }
-#endif
 
-class Scheduling : public SandboxTest {
- protected:
-  std::string WininitPath() { return WindowsDirectory() + "\\WININIT.INI"; }
-  HANDLE Hold(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  }
-};
-
-#ifndef _WIN32
-// Host only: a Windows 95 machine, which refuses MoveFileExA.
-TEST_F(Scheduling, FileInUseOnWindows95GoesToWininitByItsShortName) {
+// Host only: a Windows 95 machine, which refuses MoveFileExA. A file in use
+// goes into WININIT.INI by its short name; one that has none is not written.
+TEST_F(WininitEntries, FileInUseOnWindows95GoesInByItsShortName) {
   ReopenMachine("platform=95");
+  const std::string wininit = WindowsDirectory() + "\\WININIT.INI";
+  DeleteOrScheduleFile("C:\\WINDOWS\\VANISHED.EXE");
+  EXPECT_FALSE(PathExists(wininit));
   MakeDirectories("C:\\Programme\\Communication Suite");
   const std::string path = "C:\\Programme\\Communication Suite\\Uninstaller.exe";
   WriteBytes(path, "x");
-  HANDLE held = Hold(path);
+  HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   DeleteOrScheduleFile(path.c_str());
   CloseHandle(held);
   std::string text;
-  ASSERT_TRUE(ReadBytes(WininitPath(), &text));
+  ASSERT_TRUE(ReadBytes(wininit, &text));
   EXPECT_EQ(text, "[Rename]\r\nNUL=C:\\PROGRA~1\\COMMUN~1\\UNINST~1.EXE");
-}
-
-TEST_F(Scheduling, FileWithoutAShortNameIsNotWrittenToWininit) {
-  ReopenMachine("platform=95");
-  DeleteOrScheduleFile("C:\\WINDOWS\\VANISHED.EXE");
-  EXPECT_FALSE(PathExists(WininitPath()));
 }
 #endif
 
