@@ -21,6 +21,10 @@ const char kStandInLog[] = "C:\\TESTLOG\\CALLS.LOG";
 namespace {
 
 #ifdef _WIN32
+const char kStandIn[] = "standin.exe";
+const char kStandInLibrary[] = "standinlib.dll";
+const char kBareLibrary[] = "standinbare.dll";
+
 std::string StandInSource(const char* file) {
   // Set by the Wine runner: the Windows directory that holds the fixtures.
   char directory[MAX_PATH];
@@ -33,6 +37,10 @@ void CopyStandIn(const char* file, const std::string& path) {
   ASSERT_TRUE(CopyFileA(StandInSource(file).c_str(), path.c_str(), FALSE)) << path;
 }
 #else
+const char kStandIn[] = STANDIN_PROGRAM;
+const char kStandInLibrary[] = STANDIN_LIBRARY;
+const char kBareLibrary[] = STANDIN_BARE_LIBRARY;
+
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   remove(path);
   return 0;
@@ -188,29 +196,9 @@ void RemoveTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
-void InstallStandIn(const std::string& path) {
-#ifdef _WIN32
-  CopyStandIn("standin.exe", path);
-#else
-  CopyStandIn(STANDIN_PROGRAM, path);
-#endif
-}
-
-void InstallStandInLibrary(const std::string& path) {
-#ifdef _WIN32
-  CopyStandIn("standinlib.dll", path);
-#else
-  CopyStandIn(STANDIN_LIBRARY, path);
-#endif
-}
-
-void InstallBareLibrary(const std::string& path) {
-#ifdef _WIN32
-  CopyStandIn("standinbare.dll", path);
-#else
-  CopyStandIn(STANDIN_BARE_LIBRARY, path);
-#endif
-}
+void InstallStandIn(const std::string& path) { CopyStandIn(kStandIn, path); }
+void InstallStandInLibrary(const std::string& path) { CopyStandIn(kStandInLibrary, path); }
+void InstallBareLibrary(const std::string& path) { CopyStandIn(kBareLibrary, path); }
 
 std::vector<std::string> StandInLog() {
   std::string text;
