@@ -86,10 +86,11 @@ TEST_F(Sweeps, EmptiedProgramDirectoryAndTheOneAboveGo) {
   for (const char* program : {"C:\\APP\\SYSTEM\\\\", "C:\\APP\\SYSTEM\\"}) {
     Files({"C:\\APP\\SYSTEM\\SRV\\S.CFG"});
     char programDir[32];
+    char root[32];
     strcpy(programDir, program);
-    std::string root = program;
-    root = root.substr(0, root.rfind('\\', root.size() - 2) + 1);
-    CleanProductFiles(root.c_str(), programDir, "C:\\APP\\USER\\");
+    strcpy(root, program);
+    StripLastDirectory(root);  // the removal's own way to the directory above
+    CleanProductFiles(root, programDir, "C:\\APP\\USER\\");
     EXPECT_FALSE(PathExists("C:\\APP")) << program;
     EXPECT_TRUE(PathExists("C:\\TESTLOG")) << program;  // C:\ itself never goes
   }
