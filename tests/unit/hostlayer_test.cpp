@@ -34,75 +34,62 @@ class Machine : public SandboxTest {
   }
 };
 
-TEST_F(Machine, ReadsRegistryAsRegeditImports) {
-  WriteHostFile(RegistryFile(),
-                "REGEDIT4\r\n\r\n"
-                "; a comment\r\n"
-                "[HKEY_LOCAL_MACHINE\\Software\\A\\B]\r\n"
-                "\"Text\"=\"C:\\\\APP \\\"x\\\" f\xFCr\"\r\n"
-                "@=\"default\"\r\n"
-                "\"Count\"=dword:0000000a\r\n"
-                "\"Bytes\"=hex:01,02,\\\r\n"
-                "  03\r\n"
-                "\"Multi\"=hex(7):41,00,00\r\n"
-                "\n"
-                "[HKEY_CURRENT_USER\\Software\\A]\n"
-                "[hkey_local_machine\\SOFTWARE\\a\\b]\n"
-                "\"Late\"=\"merged\"\n"
-                "\"count\"=dword:0000000b\n");
+// The file is read as regedit imports it and written back, only when
+// something changed, with every key in its own section.
+TEST_F(Machine, RegistryFileRoundTrip) {
+  const std::string imported =
+      "REGEDIT4\r\n\r\n"
+      "; a comment\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\A\\B]\r\n"
+      "\"Text\"=\"C:\\\\APP \\\"x\\\" f\xFCr\"\r\n"
+      "@=\"default\"\r\n"
+      "\"Count\"=dword:0000000a\r\n"
+      "\"Bytes\"=hex:01,02,\\\r\n"
+      "  03\r\n"
+      "\"Multi\"=hex(7):41,00,00\r\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\A]\n"
+      "[hkey_local_machine\\SOFTWARE\\a\\b]\n"
+      "\"Late\"=\"merged\"\n"
+      "\"count\"=dword:0000000b\n";
+  WriteHostFile(RegistryFile(), imported);
   ReopenMachine("");
-  DWORD type = 0;
-  std::string data;
-  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "software\\a\\b", "TEXT", &type, &data));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(data, std::string("C:\\APP \"x\" f\xFCr") + '\0');
-  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "", &type, &data));
-  EXPECT_EQ(data, std::string("default") + '\0');
-  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "Count", &type, &data));
-  EXPECT_EQ(data, Dword(11));  // the later section wins, names without regard to case
-  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "Bytes", &type, &data));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-  EXPECT_EQ(data, std::string("\x01\x02\x03", 3));
-  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "Multi", &type, &data));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
-  EXPECT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A\\B", "Late", &type, &data));
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\A"));
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\A"));  // parents are created
-}
-
-TEST_F(Machine, WritesRegistryBackOnlyWhenChangedAndEveryKeyInItsOwnSection) {
-  WriteHostFile(RegistryFile(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Keep]\n\"v\"=\"1\"\n");
-  ReopenMachine("");
-  struct stat before;
-  ASSERT_EQ(stat(RegistryFile().c_str(), &before), 0);
   DWORD type;
   std::string data;
-  GetValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "v", &type, &data);
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "software\\a\\b", "TEXT", &type, &data));
   ASSERT_TRUE(Save());
-  EXPECT_EQ(ReadHostFile(RegistryFile()), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Keep]\n\"v\"=\"1\"\n");
+  EXPECT_EQ(ReadHostFile(RegistryFile()), imported);  // nothing changed, nothing written
 
   CreateKey(HKEY_CURRENT_USER, "Software\\Empty\\Deeper");
-  SetValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "odd", REG_SZ, "no terminator");
-  SetValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "wide", REG_DWORD, std::string("\x01\x02", 2));
+  SetValue(HKEY_LOCAL_MACHINE, "Software\\A", "odd", REG_SZ, "a value with no terminator");
+  SetValue(HKEY_LOCAL_MACHINE, "Software\\A", "wide", REG_DWORD, std::string("\x01\x02", 2));
   ASSERT_TRUE(Save());
   EXPECT_EQ(ReadHostFile(RegistryFile()),
             "REGEDIT4\r\n\r\n"
             "[HKEY_LOCAL_MACHINE]\r\n\r\n"
             "[HKEY_LOCAL_MACHINE\\Software]\r\n\r\n"
-            "[HKEY_LOCAL_MACHINE\\Software\\Keep]\r\n"
-            "\"v\"=\"1\"\r\n"
-            "\"odd\"=hex(1):6e,6f,20,74,65,72,6d,69,6e,61,74,6f,72\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\A]\r\n"  // a missing parent, created
+            "\"odd\"=hex(1):61,20,76,61,6c,75,65,20,77,69,74,68,20,6e,6f,20,74,65,72,6d,69,6e,61,74,\\\r\n"
+            "  6f,72\r\n"
             "\"wide\"=hex(4):01,02\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\A\\B]\r\n"  // both sections, merged; the later value wins
+            "\"Text\"=\"C:\\\\APP \\\"x\\\" f\xFCr\"\r\n"
+            "@=\"default\"\r\n"
+            "\"Count\"=dword:0000000b\r\n"
+            "\"Bytes\"=hex:01,02,03\r\n"
+            "\"Multi\"=hex(7):41,00,00\r\n"
+            "\"Late\"=\"merged\"\r\n\r\n"
             "[HKEY_CURRENT_USER]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software]\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\A]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Empty]\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\Empty\\Deeper]\r\n\r\n");
   EXPECT_FALSE(PathExists(machineDirectory_ + "/registry.reg.new"));
 
   // What was written reads back the same.
   ReopenMachine("");
-  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\Keep", "odd", &type, &data));
-  EXPECT_EQ(data, "no terminator");
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\A", "odd", &type, &data));
+  EXPECT_EQ(data, "a value with no terminator");
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Empty\\Deeper"));
 }
 
