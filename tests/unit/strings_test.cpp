@@ -20,13 +20,22 @@ struct Poisoned {
   }
 };
 
-TEST(BoundedStrings, CopyFitsExactlyOrLeavesEmpty) {
+// A result that does not fit is never cut: a copy leaves the buffer empty,
+// an append leaves the old content.
+TEST(BoundedStrings, CopyAndAppendFitWholeOrFail) {
   Poisoned buffer;
   EXPECT_TRUE(StrCopy(buffer.bytes, 6, "abcde"));
   EXPECT_STREQ(buffer.bytes, "abcde");
   EXPECT_FALSE(StrCopy(buffer.bytes, 6, "abcdef"));
-  EXPECT_STREQ(buffer.bytes, "");  // never a cut path
+  EXPECT_STREQ(buffer.bytes, "");
   EXPECT_TRUE(buffer.GuardIntact(6));
+  ASSERT_TRUE(StrCopy(buffer.bytes, 8, "C:\\APP"));
+  EXPECT_FALSE(StrAppend(buffer.bytes, 8, "\\X"));
+  EXPECT_STREQ(buffer.bytes, "C:\\APP");
+  EXPECT_TRUE(StrAppend(buffer.bytes, 8, "\\"));
+  EXPECT_STREQ(buffer.bytes, "C:\\APP\\");
+  EXPECT_TRUE(StrAppend(buffer.bytes, 8, nullptr));  // a null name adds nothing
+  EXPECT_TRUE(buffer.GuardIntact(8));
   Poisoned none;
   EXPECT_FALSE(StrCopy(none.bytes, 0, "a"));
   EXPECT_TRUE(none.GuardIntact(0));  // no room, not even for the terminator
@@ -37,17 +46,6 @@ TEST(BoundedStrings, CopyFitsExactlyOrLeavesEmpty) {
   EXPECT_TRUE(StrCopy(one.bytes, 1, ""));  // room for the terminator alone
   EXPECT_EQ(one.bytes[0], '\0');
   EXPECT_TRUE(one.GuardIntact(1));
-}
-
-TEST(BoundedStrings, AppendKeepsOldContentWhenItDoesNotFit) {
-  Poisoned buffer;
-  ASSERT_TRUE(StrCopy(buffer.bytes, 8, "C:\\APP"));
-  EXPECT_FALSE(StrAppend(buffer.bytes, 8, "\\X"));
-  EXPECT_STREQ(buffer.bytes, "C:\\APP");
-  EXPECT_TRUE(StrAppend(buffer.bytes, 8, "\\"));
-  EXPECT_STREQ(buffer.bytes, "C:\\APP\\");
-  EXPECT_TRUE(StrAppend(buffer.bytes, 8, nullptr));  // a null name adds nothing
-  EXPECT_TRUE(buffer.GuardIntact(8));
 }
 
 TEST(BoundedStrings, FormatDirectives) {
