@@ -87,10 +87,6 @@ TEST_F(SharedCounts, NamesAreJoinedWholeOrRefused) {
   EXPECT_EQ(SharedDllAddRef("C:\\WHOLE\\PATH.DLL", nullptr), 0);
   EXPECT_EQ(Stored(std::string("C:\\WHOLE\\PATH.DLL")), "4:" + Dword(1));
   EXPECT_EQ(SharedDllGetCount("C:\\WHOLE\\PATH.DLL", nullptr), 1u);
-  MakeDirectories("C:\\APP");
-  WriteBytes("C:\\APP\\FILE.DLL", "x");
-  EXPECT_EQ(SetReadOnly("C:\\APP\\FILE.DLL", nullptr), 0);
-  EXPECT_TRUE(Attributes("C:\\APP\\FILE.DLL") & FILE_ATTRIBUTE_READONLY);
 
   const std::string tooLong = "C:\\" + std::string(515, 'D') + "\\";
   SetDword(HKEY_LOCAL_MACHINE, kCounts, tooLong.c_str(), 2);  // what the directory alone would hit
@@ -107,7 +103,7 @@ TEST_F(SharedCounts, ReadOnlyKeepsTheOtherAttributes) {
   WriteBytes("C:\\APP\\SYSTEM\\LIB.DLL", "x");
   ASSERT_TRUE(SetFileAttributesA("C:\\APP\\SYSTEM\\LIB.DLL", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   const DWORD interesting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  EXPECT_EQ(SetReadOnly(kDirectory, "LIB.DLL"), 0);
+  EXPECT_EQ(SetReadOnly("C:\\APP\\SYSTEM\\LIB.DLL", nullptr), 0);  // the whole path
   EXPECT_EQ(Attributes("C:\\APP\\SYSTEM\\LIB.DLL") & interesting, interesting);
   EXPECT_EQ(SetReadOnly(kDirectory, "LIB.DLL"), 0);  // already read-only
   EXPECT_EQ(ClearReadOnly(kDirectory, "LIB.DLL"), 0);
