@@ -15,14 +15,12 @@ class ScriptedBoxes {
 
   std::vector<std::string> Shown() const;  // the texts of the boxes shown
 
-  // Used by the platform's hook.
+  // Used by the platform's hook, on the thread that shows the box.
   int Answer(const std::string& text, unsigned type);
-  struct Watcher;
 
  private:
   std::vector<int> answers_;
   std::vector<std::string> shown_;
-  Watcher* watcher_ = nullptr;
 };
 
 #endif
