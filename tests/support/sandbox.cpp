@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <stdlib.h>
+
+#include "registry/values.h"
 #else
 #include <ftw.h>
 #include <stdio.h>
@@ -83,15 +85,11 @@ void SandboxTest::SetUp() {
   for (const char* key :
        {"Software\\TAV Datentechnik", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs",
         "Enum\\Root\\ports", "System\\CurrentControlSet\\Services\\Class\\Ports"}) {
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+    RegDeleteKeyTree(HKEY_LOCAL_MACHINE, key);
   }
-  DeleteKeyTree(HKEY_CURRENT_USER, "Software\\PreuninstTest");
-  HKEY session;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_WRITE,
-                    &session) == ERROR_SUCCESS) {
-    RegDeleteValueA(session, "PendingFileRenameOperations");
-    RegCloseKey(session);
-  }
+  RegDeleteKeyTree(HKEY_CURRENT_USER, "Software\\PreuninstTest");
+  RegRemoveValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                 "PendingFileRenameOperations");
   PrepareCommonPlaces();
 }
 
@@ -256,21 +254,6 @@ bool GetValue(HKEY root, const std::string& key, const char* name, DWORD* type, 
   }
   RegCloseKey(handle);
   return status == ERROR_SUCCESS;
-}
-
-void DeleteKeyTree(HKEY root, const std::string& key) {
-  HKEY handle;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | DELETE, &handle) != ERROR_SUCCESS) return;
-  char name[256];
-  DWORD length = sizeof(name);
-  while (RegEnumKeyExA(handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-    const std::string child = key + "\\" + name;
-    DeleteKeyTree(root, child);
-    length = sizeof(name);
-    if (KeyExists(root, child)) break;  // cannot go; leave the rest
-  }
-  RegCloseKey(handle);
-  RegDeleteKeyA(root, key.c_str());
 }
 
 std::string Dword(DWORD number) {

@@ -49,7 +49,6 @@ void SetDword(HKEY root, const std::string& key, const char* name, DWORD number)
 void CreateKey(HKEY root, const std::string& key);
 bool KeyExists(HKEY root, const std::string& key);
 bool GetValue(HKEY root, const std::string& key, const char* name, DWORD* type, std::string* data);
-void DeleteKeyTree(HKEY root, const std::string& key);
 
 std::string Dword(DWORD number);  // four little-endian bytes
 

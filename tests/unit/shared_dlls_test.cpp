@@ -69,7 +69,7 @@ TEST_F(SharedCounts, ForgetDropsAnyCount) {
   EXPECT_EQ(SharedDllForget(kDirectory, "THREE.DLL"), 0);
   EXPECT_EQ(Stored("THREE.DLL"), "none");
   EXPECT_EQ(SharedDllForget(kDirectory, "THREE.DLL"), 1);
-  DeleteKeyTree(HKEY_LOCAL_MACHINE, kCounts);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kCounts);
   EXPECT_EQ(SharedDllForget(kDirectory, "THREE.DLL"), 1);  // no SharedDLLs key at all
 
   SetCount("TWO.DLL", REG_DWORD, Dword(2));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "main/uninstall.h"
+#include "registry/values.h"
 #include "support/boxes.h"
 #include "support/sandbox.h"
 
@@ -94,7 +95,7 @@ TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
       {"empty", REG_SZ, std::string(1, '\0')},
   };
   for (const auto& each : cases) {
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\TAV Datentechnik");
+    RegDeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\TAV Datentechnik");
     if (each.type != REG_NONE) SetValue(HKEY_LOCAL_MACHINE, kDirectoriesKey, "SYSTEM", each.type, each.data);
     RemoveTree(kStandInLog);
 
