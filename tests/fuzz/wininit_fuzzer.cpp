@@ -40,22 +40,14 @@ size_t Count(const std::string& text, const std::string& piece) {
   return count;
 }
 
-// Where the first [Rename] header ends, searched as the program does; npos
-// when there is none before the first zero byte.
+// Where the first [Rename] header ends, in any letter case, before the first
+// zero byte; npos when there is none. The program tries every [ in turn, so
+// its header is the first place where these eight bytes stand.
 size_t HeaderEnd(const std::string& text) {
-  const std::string visible = text.substr(0, text.find('\0'));
-  size_t cursor = 0;
-  for (;;) {
-    const size_t open = visible.find('[', cursor);
-    if (open == std::string::npos) return std::string::npos;
-    const size_t close = visible.find(']', open + 1);
-    if (close != std::string::npos && close - open - 1 == 6) {
-      std::string name = visible.substr(open + 1, 6);
-      for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-      if (name == "RENAME") return close + 1;
-    }
-    cursor = open + 1;
-  }
+  std::string visible = text.substr(0, text.find('\0'));
+  for (char& c : visible) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  const size_t open = visible.find("[rename]");
+  return open == std::string::npos ? open : open + 8;
 }
 
 bool IsInsertion(const std::string& before, const std::string& after, const std::string& piece) {
