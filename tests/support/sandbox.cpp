@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <sstream>
+
 #ifdef _WIN32
 #include <stdlib.h>
 
@@ -21,6 +23,18 @@
 const char kStandInLog[] = "C:\\TESTLOG\\CALLS.LOG";
 
 namespace {
+
+void MakeParentDirectories(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  if (slash != std::string::npos) MakeDirectories(path.substr(0, slash));
+}
+
+std::string DirectoryFrom(UINT(WINAPI* get)(LPSTR, UINT)) {
+  char directory[MAX_PATH] = "";
+  const UINT length = get(directory, MAX_PATH);
+  EXPECT_TRUE(length > 0 && length < MAX_PATH);
+  return directory;
+}
 
 #ifdef _WIN32
 const char kStandIn[] = "standin.exe";
@@ -119,19 +133,8 @@ void SandboxTest::TearDown() {
 }
 #endif
 
-std::string WindowsDirectory() {
-  char directory[MAX_PATH] = "";
-  const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
-  EXPECT_TRUE(length > 0 && length < MAX_PATH);
-  return directory;
-}
-
-std::string SystemDirectory() {
-  char directory[MAX_PATH] = "";
-  const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
-  EXPECT_TRUE(length > 0 && length < MAX_PATH);
-  return directory;
-}
+std::string WindowsDirectory() { return DirectoryFrom(GetWindowsDirectoryA); }
+std::string SystemDirectory() { return DirectoryFrom(GetSystemDirectoryA); }
 
 void MakeDirectories(const std::string& path) {
   for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
@@ -140,12 +143,8 @@ void MakeDirectories(const std::string& path) {
   CreateDirectoryA(path.c_str(), nullptr);
 }
 
-void MakeParentDirectories(const std::string& path) {
-  const size_t slash = path.rfind('\\');
-  if (slash != std::string::npos) MakeDirectories(path.substr(0, slash));
-}
-
 void WriteBytes(const std::string& path, const std::string& bytes) {
+  MakeParentDirectories(path);
   HANDLE file =
       CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << path << " error " << GetLastError();
@@ -201,14 +200,9 @@ void InstallBareLibrary(const std::string& path) { CopyStandIn(kBareLibrary, pat
 std::vector<std::string> StandInLog() {
   std::string text;
   std::vector<std::string> lines;
-  if (!ReadBytes(kStandInLog, &text)) return lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
+  ReadBytes(kStandInLog, &text);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find('\r')));
   return lines;
 }
 
@@ -223,10 +217,6 @@ void SetValue(HKEY root, const std::string& key, const char* name, DWORD type, c
 
 void SetString(HKEY root, const std::string& key, const char* name, const std::string& text) {
   SetValue(root, key, name, REG_SZ, text + std::string(1, '\0'));
-}
-
-void SetDword(HKEY root, const std::string& key, const char* name, DWORD number) {
-  SetValue(root, key, name, REG_DWORD, Dword(number));
 }
 
 void CreateKey(HKEY root, const std::string& key) {

@@ -30,8 +30,7 @@ std::string WindowsDirectory();  // without a trailing backslash
 std::string SystemDirectory();
 
 void MakeDirectories(const std::string& path);
-void MakeParentDirectories(const std::string& path);  // of a file
-void WriteBytes(const std::string& path, const std::string& bytes);
+void WriteBytes(const std::string& path, const std::string& bytes);  // and the directories above it
 bool ReadBytes(const std::string& path, std::string* bytes);
 bool PathExists(const std::string& path);
 DWORD Attributes(const std::string& path);
@@ -45,7 +44,6 @@ std::vector<std::string> StandInLog();
 
 void SetValue(HKEY root, const std::string& key, const char* name, DWORD type, const std::string& data);
 void SetString(HKEY root, const std::string& key, const char* name, const std::string& text);
-void SetDword(HKEY root, const std::string& key, const char* name, DWORD number);
 void CreateKey(HKEY root, const std::string& key);
 bool KeyExists(HKEY root, const std::string& key);
 bool GetValue(HKEY root, const std::string& key, const char* name, DWORD* type, std::string* data);

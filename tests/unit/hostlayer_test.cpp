@@ -138,7 +138,6 @@ TEST_F(Machine, SettingsAndFaultLists) {
   EXPECT_EQ(WindowsDirectory(), "D:\\WIN");
   EXPECT_EQ(SystemDirectory(), "D:\\WIN\\SYSTEM32");
 
-  MakeDirectories("C:\\APP\\SYSTEM");
   WriteBytes("C:\\APP\\SYSTEM\\HUBCORE.DLL", "core");
   SetLastError(0);
   EXPECT_EQ(

@@ -25,7 +25,6 @@ class InUse : public SandboxTest {
 };
 
 TEST_F(InUse, SystemLibrariesAreCheckedAfterTheProgramDirectory) {
-  MakeDirectories("C:\\APP\\SYSTEM");
   WriteBytes("C:\\APP\\SYSTEM\\INSTALL.EXE", "free");
   const std::string library = SystemDirectory() + "\\tavnet32.dll";
   HANDLE held = Hold(library);

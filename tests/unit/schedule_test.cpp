@@ -100,7 +100,6 @@ TEST_F(WininitEntries, FileInUseOnWindows95GoesInByItsShortName) {
   const std::string wininit = WindowsDirectory() + "\\WININIT.INI";
   DeleteOrScheduleFile("C:\\WINDOWS\\VANISHED.EXE");
   EXPECT_FALSE(PathExists(wininit));
-  MakeDirectories("C:\\Programme\\Communication Suite");
   const std::string path = "C:\\Programme\\Communication Suite\\Uninstaller.exe";
   WriteBytes(path, "x");
   HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

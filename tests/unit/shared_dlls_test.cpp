@@ -89,7 +89,7 @@ TEST_F(SharedCounts, NamesAreJoinedWholeOrRefused) {
   EXPECT_EQ(SharedDllGetCount("C:\\WHOLE\\PATH.DLL", nullptr), 1u);
 
   const std::string tooLong = "C:\\" + std::string(515, 'D') + "\\";
-  SetDword(HKEY_LOCAL_MACHINE, kCounts, tooLong.c_str(), 2);  // what the directory alone would hit
+  SetValue(HKEY_LOCAL_MACHINE, kCounts, tooLong.c_str(), REG_DWORD, Dword(2));  // what the directory alone would hit
   EXPECT_EQ(SharedDllAddRef(tooLong.c_str(), "X.DLL"), 1);
   EXPECT_EQ(SharedDllForget(tooLong.c_str(), "X.DLL"), 1);
   EXPECT_EQ(SharedDllRelease(tooLong.c_str(), "X.DLL"), 0u);
@@ -99,7 +99,6 @@ TEST_F(SharedCounts, NamesAreJoinedWholeOrRefused) {
 }
 
 TEST_F(SharedCounts, ReadOnlyKeepsTheOtherAttributes) {
-  MakeDirectories("C:\\APP\\SYSTEM");
   WriteBytes("C:\\APP\\SYSTEM\\LIB.DLL", "x");
   ASSERT_TRUE(SetFileAttributesA("C:\\APP\\SYSTEM\\LIB.DLL", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   const DWORD interesting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;

@@ -43,10 +43,7 @@ namespace {
 class Sweeps : public SandboxTest {
  protected:
   void Files(std::initializer_list<const char*> paths) {
-    for (const char* path : paths) {
-      MakeParentDirectories(path);
-      WriteBytes(path, "data");
-    }
+    for (const char* path : paths) WriteBytes(path, "data");
   }
 };
 
@@ -109,7 +106,6 @@ namespace {
 TEST_F(Sweeps, PathsTooLongForTheirBufferAreSkipped) {
   std::string directory = "C:\\APP";
   while (directory.size() < 440) directory += "\\ABCDEFGH";
-  MakeDirectories(directory);
   const std::string longName = directory + "\\" + std::string(80, 'N') + ".TXT";  // past 520 characters
   WriteBytes(longName, "x");
   WriteBytes(directory + "\\S.TXT", "x");

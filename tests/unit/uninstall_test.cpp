@@ -135,7 +135,6 @@ TEST_F(Removal, AnotherDrivesRootAndValuesLongerThanAWindowsPathAreUnusable) {
   InstallStandIn("D:\\TAVCC.EXE");
   std::string tooLong = "C:";
   while (tooLong.size() < 300) tooLong += "\\ABCDEFGH";
-  MakeDirectories(tooLong);
   for (const std::string& directory : {std::string("D:"), tooLong}) {
     WriteBytes(directory + "\\TAVUPD.EXE", "another program's");
     SetDirectory(directory + "\\");
@@ -164,10 +163,7 @@ TEST_F(Removal, CommandThatCannotBeBuiltDropsTheWholeDirectory) {
   for (const char* name : {"C:\\TAVUPD.INF", "C:\\USER.PW"}) WriteBytes(name, "not the product's");
   // And where a directory or command cut down to its first letter would lead.
   InstallStandIn("C:\\C.EXE");
-  for (const char* name : {"C:\\MAIL\\INBOX.MBX", "C:\\CMAIL\\INBOX.MBX"}) {
-    MakeParentDirectories(name);
-    WriteBytes(name, "not the product's");
-  }
+  for (const char* name : {"C:\\MAIL\\INBOX.MBX", "C:\\CMAIL\\INBOX.MBX"}) WriteBytes(name, "not the product's");
   SetDirectory(directory + "\\");
 
   EXPECT_EQ(Remove(IDYES), 0);

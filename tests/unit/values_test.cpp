@@ -21,7 +21,7 @@ class RegistryValues : public SandboxTest {};
 // failure clears the type and the first byte only, and drops the size the
 // system reported unless the key could not even be opened.
 TEST_F(RegistryValues, ReadLeavesTypeDataAndSize) {
-  SetDword(HKEY_CURRENT_USER, kScratch, "count", 0x01020304);
+  SetValue(HKEY_CURRENT_USER, kScratch, "count", REG_DWORD, Dword(0x01020304));
   SetString(HKEY_CURRENT_USER, kScratch, "path", "C:\\APP");
   SetString(HKEY_CURRENT_USER, kScratch, "long", "0123456789");
   const DWORD kAny = 0xFFFFFFFF;
