@@ -9,12 +9,10 @@
 
 #include "registry/values.h"
 #else
-#include <ftw.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "win32/hostapi.h"
@@ -48,6 +46,28 @@ std::string StandInSource(const char* file) {
   return (length > 0 && length < sizeof(directory) ? std::string(directory) : std::string(".")) + "\\" + file;
 }
 
+// A file or a whole tree, read-only files too.
+void RemoveTree(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
+    return;
+  }
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
+        RemoveTree(path + "\\" + found.cFileName);
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
 void CopyStandIn(const char* file, const std::string& path) {
   MakeParentDirectories(path);
   ASSERT_TRUE(CopyFileA(StandInSource(file).c_str(), path.c_str(), FALSE)) << path;
@@ -57,21 +77,12 @@ const char kStandIn[] = STANDIN_PROGRAM;
 const char kStandInLibrary[] = STANDIN_LIBRARY;
 const char kBareLibrary[] = STANDIN_BARE_LIBRARY;
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  remove(path);
-  return 0;
-}
-
 void CopyStandIn(const char* source, const std::string& path) {
   MakeParentDirectories(path);
   const std::string target = HostPathOf(path.c_str());
-  ASSERT_FALSE(target.empty()) << path;
-  std::ifstream in(source, std::ios::binary);
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  out << in.rdbuf();
-  out.close();
-  ASSERT_TRUE(in && out) << source << " -> " << target;
-  chmod(target.c_str(), 0755);
+  std::error_code error;
+  std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error);
+  ASSERT_FALSE(target.empty() || error) << source << " -> " << path << ": " << error.message();
 }
 #endif
 
@@ -129,7 +140,8 @@ void SandboxTest::ReopenMachine(const std::string& settings) {
 
 void SandboxTest::TearDown() {
   HostCloseMachine();
-  if (!machineDirectory_.empty()) nftw(machineDirectory_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  std::error_code ignored;
+  if (!machineDirectory_.empty()) std::filesystem::remove_all(machineDirectory_, ignored);
 }
 #endif
 
@@ -171,27 +183,6 @@ bool PathExists(const std::string& path) {
 }
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
-
-void RemoveTree(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
-    return;
-  }
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
-        RemoveTree(path + "\\" + found.cFileName);
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
-}
 
 void InstallStandIn(const std::string& path) { CopyStandIn(kStandIn, path); }
 void InstallStandInLibrary(const std::string& path) { CopyStandIn(kStandInLibrary, path); }

@@ -34,7 +34,6 @@ void WriteBytes(const std::string& path, const std::string& bytes);  // and the 
 bool ReadBytes(const std::string& path, std::string* bytes);
 bool PathExists(const std::string& path);
 DWORD Attributes(const std::string& path);
-void RemoveTree(const std::string& path);
 
 // Stand-in programs and libraries placed on the machine under a Windows path.
 void InstallStandIn(const std::string& path);

@@ -97,7 +97,7 @@ TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
   for (const auto& each : cases) {
     RegDeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\TAV Datentechnik");
     if (each.type != REG_NONE) SetValue(HKEY_LOCAL_MACHINE, kDirectoriesKey, "SYSTEM", each.type, each.data);
-    RemoveTree(kStandInLog);
+    DeleteFileA(kStandInLog);
 
     EXPECT_EQ(Remove(IDYES, uninstaller), 0) << each.what;
 
@@ -138,7 +138,7 @@ TEST_F(Removal, AnotherDrivesRootAndValuesLongerThanAWindowsPathAreUnusable) {
   for (const std::string& directory : {std::string("D:"), tooLong}) {
     WriteBytes(directory + "\\TAVUPD.EXE", "another program's");
     SetDirectory(directory + "\\");
-    RemoveTree(kStandInLog);
+    DeleteFileA(kStandInLog);
 
     EXPECT_EQ(Remove(IDYES), 0);
 
