@@ -35,10 +35,6 @@ TEST(StripLastDirectory, CutsOneDirectoryAndKeepsTheBackslash) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The product's tree, and what the sweeps leave of it.
 class Sweeps : public SandboxTest {
  protected:
@@ -93,15 +89,7 @@ TEST_F(Sweeps, EmptiedProgramDirectoryAndTheOneAboveGo) {
   }
 }
 
-}  // namespace
-
 #ifndef _WIN32
-#include <unistd.h>
-
-#include "win32/hostapi.h"
-
-namespace {
-
 // Host only: Windows keeps ANSI paths below 260 characters.
 TEST_F(Sweeps, PathsTooLongForTheirBufferAreSkipped) {
   std::string directory = "C:\\APP";
@@ -115,6 +103,6 @@ TEST_F(Sweeps, PathsTooLongForTheirBufferAreSkipped) {
   RemoveDirectoryTree("C:\\APP\\");
   EXPECT_TRUE(PathExists(longName));  // and the directories that hold it
 }
+#endif
 
 }  // namespace
-#endif
