@@ -38,9 +38,9 @@ class Removal : public SandboxTest {
     SetString(HKEY_LOCAL_MACHINE, kDirectoriesKey, "SYSTEM", value);
   }
 
-  // Runs one removal, answering the confirmation with `answer`.
-  int Remove(int answer, std::string commandLine = "C:\\APP\\SYSTEM\\UNINST.EXE --exit=0") {
-    ScriptedBoxes boxes({answer});
+  // Runs one removal, answering Yes to the confirmation.
+  int Remove(std::string commandLine = "C:\\APP\\SYSTEM\\UNINST.EXE --exit=0") {
+    ScriptedBoxes boxes({IDYES});
     const int code = UninstallMain(nullptr, &commandLine[0], SW_SHOWDEFAULT);
     shown_ = boxes.Shown();
     return code;
@@ -53,7 +53,7 @@ TEST_F(Removal, ControlLibraryWithoutUnregisterIsLoadedAndReleased) {
   SetDirectory("C:\\APP\\SYSTEM\\");
   InstallBareLibrary("C:\\APP\\SYSTEM\\TAVMDM.OCX");
 
-  EXPECT_EQ(Remove(IDYES), 0);
+  EXPECT_EQ(Remove(), 0);
 
   const std::vector<std::string> log = StandInLog();
   ASSERT_GE(log.size(), 3u);
@@ -99,7 +99,7 @@ TEST_F(Removal, UnusableDirectoryValueStartsNoRemover) {
     if (each.type != REG_NONE) SetValue(HKEY_LOCAL_MACHINE, kDirectoriesKey, "SYSTEM", each.type, each.data);
     DeleteFileA(kStandInLog);
 
-    EXPECT_EQ(Remove(IDYES, uninstaller), 0) << each.what;
+    EXPECT_EQ(Remove(uninstaller), 0) << each.what;
 
     EXPECT_EQ(StandInLog(), std::vector<std::string>{onlyTheUninstaller}) << each.what;
     EXPECT_EQ(shown_.size(), 2u) << each.what;  // the run completes with the restart notice
@@ -111,7 +111,7 @@ TEST_F(Removal, ADirectoryThatOnlyBeginsLikeWindowsIsUsable) {
   const std::string lookalike = WindowsDirectory().substr(0, WindowsDirectory().size() - 2);
   InstallStandIn(lookalike + "\\TAVCC.EXE");
   SetDirectory(lookalike + "\\");
-  EXPECT_EQ(Remove(IDYES), 0);
+  EXPECT_EQ(Remove(), 0);
   const std::vector<std::string> log = StandInLog();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log[0], "started " + lookalike + "\\\\TAVCC.EXE /REMOVE\tflags=1 show=0 title=");
@@ -119,7 +119,7 @@ TEST_F(Removal, ADirectoryThatOnlyBeginsLikeWindowsIsUsable) {
 
 TEST_F(Removal, UnterminatedValueIsUsedUpToItsLength) {
   SetValue(HKEY_LOCAL_MACHINE, kDirectoriesKey, "SYSTEM", REG_SZ, "C:\\APP\\SYSTEM");
-  EXPECT_EQ(Remove(IDYES), 0);
+  EXPECT_EQ(Remove(), 0);
   const std::vector<std::string> log = StandInLog();
   ASSERT_EQ(log.size(), 10u);
   EXPECT_EQ(log[3], "started C:\\APP\\SYSTEM\\TAVCC.EXE /REMOVE\tflags=1 show=0 title=");
@@ -140,7 +140,7 @@ TEST_F(Removal, AnotherDrivesRootAndValuesLongerThanAWindowsPathAreUnusable) {
     SetDirectory(directory + "\\");
     DeleteFileA(kStandInLog);
 
-    EXPECT_EQ(Remove(IDYES), 0);
+    EXPECT_EQ(Remove(), 0);
 
     EXPECT_EQ(StandInLog().size(), 1u) << directory;  // the main uninstaller alone
     EXPECT_TRUE(PathExists(directory + "\\TAVUPD.EXE")) << directory;
@@ -166,7 +166,7 @@ TEST_F(Removal, CommandThatCannotBeBuiltDropsTheWholeDirectory) {
   for (const char* name : {"C:\\MAIL\\INBOX.MBX", "C:\\CMAIL\\INBOX.MBX"}) WriteBytes(name, "not the product's");
   SetDirectory(directory + "\\");
 
-  EXPECT_EQ(Remove(IDYES), 0);
+  EXPECT_EQ(Remove(), 0);
 
   EXPECT_EQ(StandInLog().size(), 1u);  // the main uninstaller alone
   for (const std::string& kept :
