@@ -236,8 +236,21 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
     DWORD attributes = 0;
     HostAttributes(resolved.host, &attributes);
     if (resolved.isDriveRoot || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return INVALID_HANDLE_VALUE;
+      // NT opens a directory for its information when asked for backup
+      // semantics; Windows 95 opens none.
+      const Machine* machine = CurrentMachine();
+      if (!machine->settings.nt || !(flags & FILE_FLAG_BACKUP_SEMANTICS) || writing || truncate ||
+          disposition == CREATE_NEW) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+      }
+      const int fd = open(resolved.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+      }
+      SetLastError(ERROR_SUCCESS);
+      return AddObject(new FileObject(fd, access));
     }
     if (disposition == CREATE_NEW) {
       SetLastError(ERROR_FILE_EXISTS);
@@ -407,6 +420,27 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
   return static_cast<DWORD>(info.st_size);
 }
 
+extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+  FileObject* file = FileOf(handle);
+  struct stat status;
+  if (file == nullptr || info == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (fstat(file->fd, &status) != 0) return Fail(ErrorFromErrno(errno));
+  memset(info, 0, sizeof(*info));
+  // The host device and inode: the same for every spelling of one file.
+  const unsigned long long index = static_cast<unsigned long long>(status.st_ino);
+  info->dwFileAttributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  info->ftCreationTime = FileTimeOf(status.st_mtim);
+  info->ftLastAccessTime = FileTimeOf(status.st_atim);
+  info->ftLastWriteTime = FileTimeOf(status.st_mtim);
+  info->dwVolumeSerialNumber = static_cast<DWORD>(status.st_dev);
+  info->nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(status.st_size) >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(status.st_size);
+  info->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
+  info->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(index);
+  return TRUE;
+}
+
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
   const Resolved resolved = ResolvePath(path);
   if (resolved.error != 0) return Fail(resolved.error);
@@ -536,6 +570,12 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
   if (text.size() >= 2 && text[1] == ':') {
     prefix = text.substr(0, 2);
     at = 2;
+  } else if (text.size() >= 2 && (text[0] == '\\' || text[0] == '/') && (text[1] == '\\' || text[1] == '/')) {
+    // \\server\share stays as given.
+    at = text.find_first_of("\\/", 2);
+    at = at == std::string::npos ? text.size() : text.find_first_of("\\/", at + 1);
+    if (at == std::string::npos) at = text.size();
+    prefix = text.substr(0, at);
   }
   result = prefix;
   std::string walked = prefix;  // the Windows path resolved so far

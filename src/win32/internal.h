@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "win32/hostapi.h"
@@ -12,10 +13,25 @@
 
 namespace hostwin {
 
-// ---- text: Windows-1252 strings in the API, UTF-8 on the host ----
+// ---- text: the machine's ANSI code page in the API, UTF-8 on the host ----
+const unsigned kUtf8CodePage = 65001;
+unsigned AnsiCodePage();
+bool IsKnownCodePage(unsigned codePage);
+std::u32string DecodeUtf8(const std::string& utf8);
+std::string EncodeUtf8(const std::u32string& text);
+std::u32string DecodeAnsi(const std::string& ansi, unsigned codePage);
+// lossless (may be null) tells whether every character had a byte of its own.
+std::string EncodeAnsi(const std::u32string& text, unsigned codePage, bool* lossless);
+// Host names and message texts in the machine's code page, and back.
 std::string Utf8FromAnsi(const std::string& ansi);
 std::string AnsiFromUtf8(const std::string& utf8);
-// Upper case as Windows compares names: ASCII and the Latin-1 letters.
+// Upper case as Windows compares names, letter by letter in Unicode.
+char32_t FoldCodePoint(char32_t cp);
+std::u32string FoldText(const std::u32string& text);
+// Does an ANSI name name this host file? Compared in Unicode, so that a name
+// that reached the program only through a best-fit letter does not.
+bool SameNameNoCase(const std::string& hostName, const std::string& ansiName);
+// Byte-wise upper case of Windows-1252 text (registry names, machine.ini).
 char FoldChar(char c);
 std::string Fold(const std::string& text);
 bool EqualNoCase(const std::string& left, const std::string& right);
@@ -27,8 +43,15 @@ struct Settings {
   std::string system;  // empty: derived from windows and the platform
   std::string current = "C:\\";
   bool shortNames = true;               // false: a volume without 8.3 names
+  bool wow64 = false;                   // 64-bit Windows under the 32-bit program
+  unsigned codePage = 1252;             // the ANSI code page
+  bool callCounts = false;              // write calls.txt when the run ends
   std::vector<std::string> inUse;       // folded, normalised Windows paths
   std::vector<std::string> deniedKeys;  // folded, with the full root name
+  // A share root (\\SERVER\SHARE, folded) or a drive letter (Z) and the full
+  // Windows path it leads to.
+  std::vector<std::pair<std::string, std::string>> shares;
+  std::vector<std::pair<char, std::string>> substitutes;
 };
 
 class Registry;

@@ -30,9 +30,19 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
 bool IsAbsoluteWindowsPath(const std::string& path) {
-  return path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-         path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  return path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+// \\SERVER\SHARE, with or without a final backslash.
+bool IsShareRoot(const std::string& path) {
+  if (path.size() < 5 || path[0] != '\\' || path[1] != '\\') return false;
+  const size_t separator = path.find('\\', 2);
+  if (separator == std::string::npos || separator == 2) return false;
+  const std::string share = path.substr(separator + 1);
+  return !share.empty() && share.find('\\') == (share.back() == '\\' ? share.size() - 1 : std::string::npos);
 }
 
 // GetWindowsDirectoryA reports no trailing backslash but for a drive root.
@@ -59,7 +69,8 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
         return false;
       }
       section = Fold(Trim(text.substr(1, text.size() - 2)));
-      if (section != "MACHINE" && section != "IN USE" && section != "DENIED KEYS") {
+      if (section != "MACHINE" && section != "IN USE" && section != "DENIED KEYS" && section != "SHARES" &&
+          section != "SUBSTITUTES") {
         *error = where + "unknown section [" + text.substr(1, text.size() - 2) + "]";
         return false;
       }
@@ -80,13 +91,24 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
           return false;
         }
         settings->nt = platform == "NT";
-      } else if (name == "SHORT NAMES") {
+      } else if (name == "SHORT NAMES" || name == "WOW64" || name == "CALL COUNTS") {
         const std::string answer = Fold(value);
         if (answer != "YES" && answer != "NO") {
-          *error = where + "short names must be yes or no";
+          *error = where + Trim(text.substr(0, equals)) + " must be yes or no";
           return false;
         }
-        settings->shortNames = answer == "YES";
+        bool* setting = name == "WOW64" ? &settings->wow64
+                        : name == "CALL COUNTS" ? &settings->callCounts
+                                                : &settings->shortNames;
+        *setting = answer == "YES";
+      } else if (name == "CODE PAGE") {
+        char* end = nullptr;
+        const unsigned long page = strtoul(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || !IsKnownCodePage(static_cast<unsigned>(page))) {
+          *error = where + "code page must be 1250, 1251, 1252 or 65001";
+          return false;
+        }
+        settings->codePage = static_cast<unsigned>(page);
       } else if (name == "WINDOWS" || name == "SYSTEM" || name == "CURRENT") {
         if (!IsAbsoluteWindowsPath(value)) {
           *error = where + "expected a full path such as C:\\WINDOWS";
@@ -105,6 +127,22 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
         return false;
       }
       settings->inUse.push_back(text);
+    } else if (section == "SHARES" || section == "SUBSTITUTES") {
+      const size_t equals = text.find('=');
+      const std::string place = equals == std::string::npos ? "" : Trim(text.substr(0, equals));
+      const std::string target = equals == std::string::npos ? "" : Trim(text.substr(equals + 1));
+      const bool share = section == "SHARES";
+      const bool placeOk = share ? IsShareRoot(place)
+                                 : place.size() == 2 && place[1] == ':' && IsDriveLetter(place[0]);
+      if (!placeOk || !IsAbsoluteWindowsPath(target)) {
+        *error = where + (share ? "expected \\\\SERVER\\SHARE=C:\\PATH" : "expected Z:=C:\\PATH");
+        return false;
+      }
+      if (share) {
+        settings->shares.emplace_back(Fold(WithoutTrailingBackslash(place)), target);
+      } else {
+        settings->substitutes.emplace_back(FoldChar(place[0]), target);
+      }
     } else if (section == "DENIED KEYS") {
       std::string key;
       if (!NormaliseKeyName(text, &key)) {

@@ -21,6 +21,7 @@ namespace {
 struct ParsedPath {
   char drive = 'C';
   std::vector<std::string> parts;
+  bool root = false;  // the top of a drive or a share, as given
 };
 
 bool InvalidNameChar(char c) {
@@ -132,14 +133,41 @@ std::string FullPathText(const FullPath& full) {
   return out;
 }
 
+// Where a share root or a substituted drive leads: the full path of a plain
+// drive; null when the root is neither.
+const std::string* MappedRoot(const FullPath& full) {
+  const Machine* machine = CurrentMachine();
+  if (machine == nullptr) return nullptr;
+  if (full.unc) {
+    std::string root = Fold(full.root);
+    while (!root.empty() && root.back() == '\\') root.pop_back();
+    for (const auto& share : machine->settings.shares) {
+      if (share.first == root) return &share.second;
+    }
+    return nullptr;
+  }
+  for (const auto& substitute : machine->settings.substitutes) {
+    if (substitute.first == UpperDrive(full.root[0])) return &substitute.second;
+  }
+  return nullptr;
+}
+
 DWORD ParseWindowsPath(const std::string& given, const std::string& current, ParsedPath* out) {
   if (given.empty()) return ERROR_PATH_NOT_FOUND;
   FullPath full = MakeFullPath(given, current);
-  if (full.unc) return ERROR_PATH_NOT_FOUND;  // no files behind UNC paths on the machine
   for (const std::string& name : full.names) {
     for (char c : name) {
       if (InvalidNameChar(c)) return ERROR_INVALID_NAME;
     }
+  }
+  out->root = full.names.empty();
+  if (const std::string* mapped = MappedRoot(full)) {
+    // The same files as the directory it leads to.
+    FullPath target = MakeFullPath(*mapped, "");
+    target.names.insert(target.names.end(), full.names.begin(), full.names.end());
+    full = target;
+  } else if (full.unc) {
+    return ERROR_BAD_NETPATH;  // no such share on this machine
   }
   out->drive = UpperDrive(full.root[0]);
   out->parts.swap(full.names);
@@ -201,7 +229,7 @@ bool FindChild(const std::string& hostDirectory, const std::string& ansiName, st
   std::vector<std::string> names;
   if (!ListDirectory(hostDirectory, &hostNames, &names)) return false;
   for (size_t i = 0; i < names.size(); ++i) {
-    if (EqualNoCase(names[i], ansiName)) {
+    if (SameNameNoCase(hostNames[i], ansiName)) {
       *hostName = hostNames[i];
       return true;
     }
@@ -245,8 +273,8 @@ Resolved ResolvePath(const char* path) {
     resolved.error = ERROR_PATH_NOT_FOUND;
     return resolved;
   }
+  resolved.isDriveRoot = parsed.root;
   if (parsed.parts.empty()) {
-    resolved.isDriveRoot = true;
     resolved.exists = true;
     resolved.host = directory;
     resolved.parentHost = directory;
@@ -382,9 +410,9 @@ std::string ShortNameOf(const std::string& hostPath) {
 
 namespace {
 
-bool MatchFrom(const std::string& pattern, size_t p, const std::string& name, size_t n) {
+bool MatchFrom(const std::u32string& pattern, size_t p, const std::u32string& name, size_t n) {
   while (p < pattern.size()) {
-    const char c = pattern[p];
+    const char32_t c = pattern[p];
     if (c == '*') {
       while (p < pattern.size() && pattern[p] == '*') ++p;
       if (p == pattern.size()) return true;
@@ -394,7 +422,7 @@ bool MatchFrom(const std::string& pattern, size_t p, const std::string& name, si
       return false;
     }
     if (n >= name.size()) return false;
-    if (c != '?' && FoldChar(c) != FoldChar(name[n])) return false;
+    if (c != '?' && c != name[n]) return false;
     ++p;
     ++n;
   }
@@ -405,12 +433,16 @@ bool MatchFrom(const std::string& pattern, size_t p, const std::string& name, si
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
   if (pattern == "*.*" || pattern == "*") return true;
+  // Compared letter by letter, as Windows does in Unicode.
+  const unsigned codePage = AnsiCodePage();
+  std::u32string wanted = FoldText(DecodeAnsi(pattern, codePage));
+  const std::u32string candidate = FoldText(DecodeAnsi(name, codePage));
   // A pattern that ends in a dot asks for names without an extension.
-  if (!pattern.empty() && pattern.back() == '.') {
+  if (!wanted.empty() && wanted.back() == '.') {
     if (name.find('.') != std::string::npos && name != "." && name != "..") return false;
-    return MatchFrom(pattern.substr(0, pattern.size() - 1), 0, name, 0);
+    wanted.pop_back();
   }
-  return MatchFrom(pattern, 0, name, 0);
+  return MatchFrom(wanted, 0, candidate, 0);
 }
 
 bool IsHeldElsewhere(const Resolved& resolved) {

@@ -286,8 +286,23 @@ extern "C" void WINAPI GetStartupInfoA(LPSTARTUPINFOA startup) {
   }
 }
 
+namespace {
+
+// KERNEL32, always loaded: its handle finds the calls a program looks up
+// at run time because older Windows lack them.
+ModuleObject* SystemModule() {
+  static ModuleObject* module = static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr)),
+                                                                   Object::Kind::kModule));
+  return module;
+}
+
+}  // namespace
+
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   if (name == nullptr) return reinterpret_cast<HMODULE>(&g_selfModule);
+  if (EqualNoCase(name, "KERNEL32.DLL") || EqualNoCase(name, "KERNEL32")) {
+    return static_cast<HMODULE>(static_cast<HANDLE>(static_cast<Object*>(SystemModule())));
+  }
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }
@@ -306,7 +321,9 @@ extern "C" BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
 
 extern "C" void WINAPI Sleep(DWORD milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
 
-extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+namespace {
+
+HMODULE LoadModule(LPCSTR name) {
   Machine* machine = CurrentMachine();
   if (name == nullptr || name[0] == '\0' || machine == nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -337,10 +354,33 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   return nullptr;
 }
 
+}  // namespace
+
+extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) { return LoadModule(name); }
+
+extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+  // With LOAD_WITH_ALTERED_SEARCH_PATH Windows looks for the library's own
+  // imports beside it; a shared object finds its imports by itself.
+  if (file != nullptr || (flags & ~static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH)) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadModule(name);
+}
+
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
   if (object == nullptr || name == nullptr) {
     SetLastError(object == nullptr ? ERROR_INVALID_HANDLE : ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  if (object == SystemModule()) {
+    // Windows 95 has no GetSystemWow64DirectoryA; NT-family Windows since XP has.
+    const Machine* machine = CurrentMachine();
+    if (strcmp(name, "GetSystemWow64DirectoryA") == 0 && machine != nullptr && machine->settings.nt) {
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&GetSystemWow64DirectoryA));
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
   void* symbol = dlsym(object->handle, name);
@@ -357,6 +397,7 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
   ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
   if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (object == SystemModule()) return TRUE;  // never unloaded
   dlclose(object->handle);
   RemoveObject(module);
   return TRUE;

@@ -72,12 +72,17 @@ extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
   return CopyDirectory(SystemDirectory(machine->settings), buffer, size);
 }
 
-extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-  const char* shownText = text != nullptr ? text : "";
-  const char* shownCaption = caption != nullptr ? caption : "Error";
+namespace {
+
+// Shows a box on the terminal, its texts in UTF-8, as the user would read
+// them, or hands it to a test's handler in Windows-1252.
+int ShowBox(const std::u32string& text, const std::u32string& caption, UINT type) {
   const bool question = (type & 0xF) == MB_YESNO;
-  if (g_boxHandler != nullptr) return g_boxHandler(g_boxContext, shownText, shownCaption, type);
-  fprintf(stderr, "=== %s ===\n%s\n", Utf8FromAnsi(shownCaption).c_str(), Utf8FromAnsi(shownText).c_str());
+  if (g_boxHandler != nullptr) {
+    return g_boxHandler(g_boxContext, EncodeAnsi(text, 1252, nullptr).c_str(),
+                        EncodeAnsi(caption, 1252, nullptr).c_str(), type);
+  }
+  fprintf(stderr, "=== %s ===\n%s\n", EncodeUtf8(caption).c_str(), EncodeUtf8(text).c_str());
   if (!question) {
     fprintf(stderr, "[OK]\n");
     return IDOK;
@@ -90,6 +95,48 @@ extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) 
       !answer.empty() && (answer[0] == 'j' || answer[0] == 'J' || answer[0] == 'y' || answer[0] == 'Y');
   fprintf(stderr, "%s\n", yes ? "Ja" : "Nein");
   return yes ? IDYES : IDNO;
+}
+
+std::u32string Wide(LPCWSTR text) {
+  std::u32string out;
+  for (; text != nullptr && *text != 0; ++text) {
+    char32_t cp = *text;
+    if (cp >= 0xD800 && cp < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (*++text - 0xDC00);
+    }
+    out.push_back(cp);
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+  // The bytes are read in the machine's code page, whatever they were meant in.
+  const unsigned codePage = AnsiCodePage();
+  return ShowBox(DecodeAnsi(text != nullptr ? text : "", codePage),
+                 DecodeAnsi(caption != nullptr ? caption : "Error", codePage), type);
+}
+
+extern "C" int WINAPI MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+  return ShowBox(Wide(text), caption != nullptr ? Wide(caption) : DecodeUtf8("Error"), type);
+}
+
+extern "C" UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size) {
+  Machine* machine = CurrentMachine();
+  // 32-bit Windows has the call but no such directory.
+  if (machine == nullptr || !machine->settings.wow64) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return 0;
+  }
+  return CopyDirectory(machine->settings.windows + "\\SysWOW64", buffer, size);
+}
+
+extern "C" int WINAPI lstrcmpiA(LPCSTR left, LPCSTR right) {
+  const unsigned codePage = AnsiCodePage();
+  const std::u32string a = FoldText(DecodeAnsi(left != nullptr ? left : "", codePage));
+  const std::u32string b = FoldText(DecodeAnsi(right != nullptr ? right : "", codePage));
+  return a < b ? -1 : a == b ? 0 : 1;
 }
 
 extern "C" HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {

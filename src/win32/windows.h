@@ -19,6 +19,8 @@ typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef unsigned int UINT;
 typedef char CHAR;
+// UTF-16, as on Windows, whatever the host's wchar_t.
+typedef char16_t WCHAR;
 typedef int INT;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t INT_PTR;
@@ -31,6 +33,8 @@ typedef DWORD ACCESS_MASK;
 
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef BYTE* LPBYTE;
@@ -74,6 +78,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_READ_FAULT 30L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_BAD_NETPATH 53L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_DISK_FULL 112L
@@ -144,6 +149,8 @@ typedef INT_PTR (*FARPROC)(void);
 #define FILE_ATTRIBUTE_TEMPORARY 0x00000100
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
@@ -168,6 +175,19 @@ typedef struct _WIN32_FIND_DATAA {
   CHAR cFileName[MAX_PATH];
   CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
 
 typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;
@@ -244,6 +264,13 @@ typedef struct _OSVERSIONINFOEXA {
   BYTE wReserved;
 } OSVERSIONINFOEXA;
 
+// Libraries.
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+
+// Code pages.
+#define CP_ACP 0
+#define CP_UTF8 65001
+
 // Memory.
 #define LMEM_FIXED 0x0000
 #define LMEM_ZEROINIT 0x0040
@@ -300,9 +327,16 @@ DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 int WINAPI lstrlenA(LPCSTR text);
 LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source);
+int WINAPI lstrcmpiA(LPCSTR left, LPCSTR right);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR target,
+                               int targetLength);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength, LPSTR target,
+                               int targetLength, LPCSTR defaultChar, LPBOOL usedDefault);
 
 BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES process,
                            LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
@@ -318,6 +352,7 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 void WINAPI Sleep(DWORD milliseconds);
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name);
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
 
@@ -327,6 +362,7 @@ HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL WINAPI LocalFree(HLOCAL memory);
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 #ifdef __cplusplus
 }
