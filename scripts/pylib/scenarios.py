@@ -6,12 +6,16 @@ A scenario file (tests/scenarios/*.scn) has sections:
   [scenario]   title, platform (nt or 95), targets (host, wine or both),
                command (the main uninstaller's command line), answers (yes or
                no for each Yes/No box, in order), include (another file whose
-               sections come first), short names (no: a host volume without
-               8.3 names), vary (NAME = A | B | ...: the scenario runs once
-               for each, with %NAME% standing for it)
+               sections come first), vary (NAME = A | B | ...: the scenario
+               runs once for each, with %NAME% standing for it); for the
+               host's machine.ini: short names (no: a volume without 8.3
+               names), wow64 (yes), windows and system (the directories)
+  [shares]     \\SERVER\SHARE = PATH: a share root of the machine (host only)
+  [substitutes] Z: = PATH: a drive letter that shows a directory
   [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text
                (\r and \n stand for CR and LF), or @standin, @library,
-               @bare-library for a stand-in
+               @bare-library for a stand-in; under Wine also @linked-library
+               (a library that imports @helper-library)
   [directories] PATH, one a line: empty directories
   [links]      PATH = TARGET: a symbolic link to a directory (a junction)
   [registry]   REGEDIT4 lines
@@ -63,6 +67,8 @@ class Scenario:
         self.registry = []
         self.holds = []
         self.links = []
+        self.shares = []
+        self.substitutes = []
         self.extra_places = {}
         self.label = ""  # which value of a varied scenario
         self.expect = []  # (target or None, kind, arguments)
@@ -101,9 +107,9 @@ class Scenario:
                 self.directories.append(line.strip())
             elif section == "registry":
                 self.registry.append(line)
-            elif section == "links":
-                link, _, target = line.partition("=")
-                self.links.append((link.strip(), target.strip()))
+            elif section in ("links", "shares", "substitutes"):
+                place, _, target = line.partition("=")
+                getattr(self, section).append((place.strip(), target.strip()))
             elif section == "hold":
                 self.holds.append(line.strip())
             elif section in ("expect", "expect host", "expect wine"):
@@ -293,8 +299,9 @@ class HostTarget:
 
     def places(self, scenario):
         nt = scenario.settings["platform"] == "nt"
-        return dict(scenario.extra_places, WINDOWS="C:\\WINDOWS",
-                    SYSTEM="C:\\WINDOWS\\SYSTEM32" if nt else "C:\\WINDOWS\\SYSTEM")
+        windows = expand(scenario.settings.get("windows", "C:\\WINDOWS"), scenario.extra_places)
+        system = scenario.settings.get("system", windows + ("\\SYSTEM32" if nt else "\\SYSTEM"))
+        return dict(scenario.extra_places, WINDOWS=windows, SYSTEM=expand(system, scenario.extra_places))
 
     def run(self, scenario):
         places = self.places(scenario)
@@ -302,11 +309,16 @@ class HostTarget:
         drive_c, drive_t = os.path.join(directory, "drive_c"), os.path.join(directory, "drive_t")
         os.makedirs(drive_c)
         os.makedirs(drive_t)
-        with open(os.path.join(directory, "machine.ini"), "w") as f:
+        with open(os.path.join(directory, "machine.ini"), "w", encoding="utf-8") as f:
             f.write("[machine]\nplatform=%s\nwindows=%s\nsystem=%s\ncurrent=C:\\\n" %
                     (scenario.settings["platform"], places["WINDOWS"], places["SYSTEM"]))
-            if "short names" in scenario.settings:
-                f.write("short names=%s\n" % scenario.settings["short names"])
+            for setting in ("short names", "wow64"):
+                if setting in scenario.settings:
+                    f.write("%s=%s\n" % (setting, scenario.settings[setting]))
+            for section in ("shares", "substitutes"):
+                lines = ["%s=%s" % (place, expand(target, places)) for place, target in getattr(scenario, section)]
+                if lines:
+                    f.write("[%s]\n%s\n" % (section, "\n".join(lines)))
         find_or_make(drive_c, places["SYSTEM"], True)
         write_files(scenario, drive_c, places, self.fixtures)
         registry_file = os.path.join(directory, "registry.reg")
@@ -362,11 +374,16 @@ class WineTarget:
         tests = os.path.join(build, wine.arch, "tests")
         staged = wine.stage([os.path.join(build, wine.arch, "preuninst.exe")] +
                             [os.path.join(tests, name) for name in
-                             ("winrun.exe", "standin.exe", "standinlib.dll", "standinbare.dll")])
+                             ("winrun.exe", "standin.exe", "standinlib.dll", "standinbare.dll",
+                              "standinhelper.dll", "standinlinked.dll")])
         self.staged = staged
+        # The helper library also lies beside preuninst.exe, where Windows
+        # looks first for what a library imports unless told otherwise.
         self.fixtures = {"standin": os.path.join(staged, "standin.exe"),
                          "library": os.path.join(staged, "standinlib.dll"),
-                         "bare-library": os.path.join(staged, "standinbare.dll")}
+                         "bare-library": os.path.join(staged, "standinbare.dll"),
+                         "helper-library": os.path.join(staged, "standinhelper.dll"),
+                         "linked-library": os.path.join(staged, "standinlinked.dll")}
 
     def places(self, scenario):
         return dict(scenario.extra_places, **self.places_fixed)
@@ -378,6 +395,12 @@ class WineTarget:
         prefix = wine.new_prefix(scenario.name, drive_t)
         drive_c = os.path.join(prefix, "drive_c")
         write_files(scenario, drive_c, places, self.fixtures)
+        if scenario.shares:
+            raise RuntimeError("Wine has no shares of its own machine: make the scenario host-only")
+        for letter, target in scenario.substitutes:
+            # A drive letter of Wine's is a link in dosdevices, as SUBST makes one.
+            os.symlink(find_or_make(drive_c, expand(target, places), True),
+                       os.path.join(prefix, "dosdevices", letter.lower()))
         extra = ""
         if scenario.settings["platform"] == "95":
             # Only the program under test sees a Windows 95.

@@ -89,6 +89,12 @@ bool StrFormat(char* destination, size_t capacity, const char* format, ...) {
   return fits;
 }
 
+bool StrEqual(const char* left, const char* right) {
+  size_t i = 0;
+  while (left[i] != '\0' && left[i] == right[i]) ++i;
+  return left[i] == right[i];
+}
+
 bool AsciiEqualNoCase(const char* left, const char* right, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     char a = left[i];

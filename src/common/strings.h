@@ -28,6 +28,9 @@ bool StrAppend(char* destination, size_t capacity, const char* source);
 // destination is left empty and the result is false.
 bool StrFormat(char* destination, size_t capacity, const char* format, ...);
 
+// Whether both strings hold the same bytes.
+bool StrEqual(const char* left, const char* right);
+
 // Compares the first count bytes, ASCII letters without regard to case; every
 // other byte must be identical. Both strings must hold count bytes before any
 // terminator to be equal.

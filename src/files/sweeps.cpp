@@ -33,17 +33,65 @@ bool Join(char* path, size_t capacity, const char* directory, const char* name) 
   return StrCopy(path, capacity, directory) && StrAppend(path, capacity, name);
 }
 
-bool IsLink(const char* path) {
+// Asked without its trailing backslash: with one, Windows may report what
+// the link leads to instead of the link.
+bool IsLink(const char* directory) {
+  char path[460];
+  if (!StrCopy(path, CountOf(path), directory)) return false;
+  size_t length = StrLength(path);
+  while (length > 3 && path[length - 1] == '\\') path[--length] = '\0';
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Win32 paths drop trailing dots and blanks of a name: "..." and " " in DIR
-// name DIR itself again, and "NAME." names NAME. Such a name cannot be
-// reached as itself; "." and ".." are no files to delete or trees to enter.
+// Whether a found name can be used as the name it is. Win32 paths drop
+// trailing dots and blanks of a name: "..." and " " in DIR name DIR itself
+// again, and "NAME." names NAME; "." and ".." are no files to delete or
+// trees to enter. And a search gives each name in the ANSI code page, where
+// NT's best fit turns the fullwidth forms into the ASCII letters they stand
+// for: a directory named with a fullwidth solidus comes back as
+// "../../OTHER", which joined to its directory would lead elsewhere. No
+// Windows name holds a separator, a wildcard, a colon, a quote, an angle
+// bracket, a bar or a control character, so no such name is the file's own.
 bool IsReachableName(const char* name) {
   const size_t length = StrLength(name);
-  return length > 0 && name[length - 1] != '.' && name[length - 1] != ' ';
+  if (length == 0 || name[length - 1] == '.' || name[length - 1] == ' ') return false;
+  for (size_t i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
+        c == '>' || c == '|') {
+      return false;
+    }
+  }
+  return true;
+}
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether a long name matches a pattern: * any run of characters, ? one,
+// letters without regard to case, *.* every name. Windows also matches the
+// pattern against each file's 8.3 name, so *.GID finds Index.gidx through
+// INDEX~1.GID; such a file is no match of the pattern.
+bool MatchesPattern(const char* pattern, const char* name) {
+  if (StrEqual(pattern, "*.*")) return true;
+  const char* star = nullptr;  // the last * seen, and where in name it stands
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = ++pattern;
+      resume = name;
+    } else if (*pattern != '\0' && (*pattern == '?' || UpperAscii(*pattern) == UpperAscii(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
 }
 
 // Runs action on every match of pattern in directory, each before the next
@@ -60,7 +108,8 @@ void ForEachMatch(const char* directory, const char* pattern,
   if (handle == INVALID_HANDLE_VALUE) return;
   do {
     char path[520];
-    if (IsReachableName(found.cFileName) && Join(path, CountOf(path), directory, found.cFileName)) {
+    if (IsReachableName(found.cFileName) && MatchesPattern(pattern, found.cFileName) &&
+        Join(path, CountOf(path), directory, found.cFileName)) {
       action(directory, found, path);
     }
   } while (FindNextFileA(handle, &found));

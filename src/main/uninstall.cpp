@@ -5,6 +5,7 @@
 #include "files/sweeps.h"
 #include "main/inuse.h"
 #include "main/process.h"
+#include "main/program_directory.h"
 #include "registry/cleanup.h"
 #include "registry/shared_dlls.h"
 #include "registry/values.h"
@@ -63,57 +64,6 @@ bool FormatCommand(char* line, size_t capacity, const char* directory, const cha
   return AppendProgram(line, capacity, directory, program) && StrAppend(line, capacity, arguments);
 }
 
-// The same directory as path, or one above it. A trailing backslash of
-// directory does not count: C:\A\ is above C:\A\B but not above C:\AB.
-bool IsSameOrAbove(const char* directory, const char* path) {
-  size_t length = StrLength(directory);
-  while (length > 0 && directory[length - 1] == '\\') --length;
-  return length > 0 && AsciiEqualNoCase(directory, path, length) &&
-         (path[length] == '\0' || path[length] == '\\');
-}
-
-// C:\ or \\server\share\: the top of a drive or of a share, where a sweep
-// would reach every other program's data. path is a full path.
-bool IsRoot(const char* path) {
-  const char* rest = path + 2;  // after X: or the \\ of a share
-  if (path[0] == '\\') {
-    for (int part = 0; part < 2; ++part) {  // server, then share
-      while (*rest == '\\') ++rest;
-      while (*rest != '\0' && *rest != '\\') ++rest;
-    }
-  }
-  while (*rest == '\\') ++rest;
-  return *rest == '\0';
-}
-
-// Whether removing things in and around directory could hit Windows itself:
-// the Windows or the system directory, or a directory above either. When
-// either cannot be had, nothing can be ruled out.
-bool HoldsWindows(const char* directory) {
-  char windowsDir[260];
-  char systemDir[260];
-  return !WindowsDirectoryWith(windowsDir, CountOf(windowsDir), "") ||
-         !SystemDirectoryWith(systemDir, CountOf(systemDir), "") || IsSameOrAbove(directory, windowsDir) ||
-         IsSameOrAbove(directory, systemDir);
-}
-
-// The directory value resolved as Windows resolves a path (/ separates, . and
-// .. and doubled separators go), or false when it is no place for a product:
-// not a full path, a device path, a drive or share root, an ancestor of
-// Windows, or no existing directory.
-bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity) {
-  const bool drivePath = value[0] != '\0' && value[1] == ':' && (value[2] == '\\' || value[2] == '/');
-  const bool uncPath = value[0] == '\\' && value[1] == '\\' && value[2] != '.' && value[2] != '?';
-  // A relative directory would make every program and file of the removal
-  // depend on the current directory.
-  if (!drivePath && !uncPath) return false;
-  const DWORD length = GetFullPathNameA(value, capacity, resolved, nullptr);
-  if (length == 0 || length >= capacity) return false;
-  if (IsRoot(resolved) || HoldsWindows(resolved)) return false;
-  const DWORD attributes = GetFileAttributesA(resolved);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 // Fills P, U, the control library path and this platform's command lines from
 // the directory value in run->text. All or nothing: when the value is no
 // usable directory, its short form cannot be had, or anything built from it
@@ -121,7 +71,7 @@ bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity) 
 // nothing is swept from a place the product does not own.
 void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
   char longDir[460];
-  if (!ResolveProgramDirectory(run->text, longDir, CountOf(longDir))) return;
+  if (!ResolveProgramDirectory(run->text, longDir, CountOf(longDir), isNt)) return;
   char shortDir[460];
   const DWORD length = GetShortPathNameA(longDir, shortDir, CountOf(shortDir));
   if (length == 0 || length >= CountOf(shortDir)) return;
@@ -155,8 +105,10 @@ void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
 }
 
 // Loads a library, calls one export that takes no arguments, and lets it go.
+// The library's own imports are looked for beside it first, not beside this
+// program or in the current directory.
 void CallLibraryExport(const char* path, const char* exportName) {
-  HMODULE library = LoadLibraryA(path);
+  HMODULE library = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (library == nullptr) return;
   FARPROC procedure = GetProcAddress(library, exportName);
   if (procedure != nullptr) {

@@ -39,3 +39,6 @@ const char* const kProgramComponents[3] = {"HUBCORE.DLL", "DKUI.EXE", "INSTALL.E
 const char* const kSystemComponents[9] = {"tavab32.dll",  "tavfab32.dll", "tavfax32.dll",
                                           "tavfxt32.dll", "tavmab32.dll", "tavmbx32.dll",
                                           "tavnab32.dll", "tavnet32.dll", "tavxpt32.dll"};
+
+const char* const kSuiteProgramFiles[8] = {"HUBCORE.DLL", "DKUI.EXE",     "INSTALL.EXE",  "TAVCC.EXE",
+                                           "FXPSET.EXE",  "LNKSETUP.EXE", "QBPMNLDR.EXE", "TAVMDM.OCX"};

@@ -23,4 +23,7 @@ bool BuildDirectoriesKeyPath(char* keyPath, size_t capacity);
 extern const char* const kProgramComponents[3];
 extern const char* const kSystemComponents[9];
 
+// The suite's own program files: a program directory holds at least one.
+extern const char* const kSuiteProgramFiles[8];
+
 #endif

@@ -178,15 +178,28 @@ bool Open(const char* directory, bool loadRegistryNow, std::string* error) {
   if (!ParseSettings(JoinHost(machine->directory, "machine.ini"), &machine->settings, error)) {
     return false;
   }
+  // machine.ini is UTF-8 text; the program sees its paths in its code page.
+  Settings& settings = machine->settings;
+  const auto ansi = [&settings](std::string* text) {
+    *text = EncodeAnsi(DecodeUtf8(*text), settings.codePage, nullptr);
+  };
+  for (std::string* path : {&settings.windows, &settings.system, &settings.current}) ansi(path);
+  for (std::string& path : settings.inUse) ansi(&path);
+  for (auto& share : settings.shares) ansi(&share.second);
+  for (auto& substitute : settings.substitutes) ansi(&substitute.second);
+  g_machine = std::move(machine);
   // [in use] paths are compared in the same normal form the file calls use.
-  for (std::string& path : machine->settings.inUse) {
-    path = NormalisedWindowsPath(path, machine->settings.current);
+  for (std::string& path : g_machine->settings.inUse) {
+    path = NormalisedWindowsPath(path, g_machine->settings.current);
   }
   if (loadRegistryNow) {
-    machine->registry.reset(new Registry);
-    if (!machine->registry->Load(JoinHost(machine->directory, "registry.reg"), error)) return false;
+    std::unique_ptr<Registry> registry(new Registry);
+    if (!registry->Load(JoinHost(g_machine->directory, "registry.reg"), error)) {
+      g_machine.reset();
+      return false;
+    }
+    g_machine->registry = std::move(registry);
   }
-  g_machine = std::move(machine);
   return true;
 }
 
