@@ -9,7 +9,9 @@ A scenario file (tests/scenarios/*.scn) has sections:
                sections come first), vary (NAME = A | B | ...: the scenario
                runs once for each, with %NAME% standing for it); for the
                host's machine.ini: short names (no: a volume without 8.3
-               names), wow64 (yes), windows and system (the directories)
+               names), wow64 (yes), windows and system (the directories);
+               for both: code page (1252, 1251 or 65001; under Wine the
+               locale that has it)
   [shares]     \\SERVER\SHARE = PATH: a share root of the machine (host only)
   [substitutes] Z: = PATH: a drive letter that shows a directory
   [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text
@@ -123,15 +125,21 @@ class Scenario:
         return [a.strip() for a in self.settings["answers"].split(",") if a.strip()]
 
     def variants(self):
-        """One scenario for each value of its vary setting, or itself."""
+        """One scenario for each value of its vary setting, or itself. Several
+        names (A, B = a1, b1 | a2, b2) vary together."""
         if "vary" not in self.settings:
             return [self]
-        name, _, values = self.settings["vary"].partition("=")
+        names, _, values = self.settings["vary"].partition("=")
+        names = [n.strip() for n in names.split(",")]
         result = []
         for index, value in enumerate(v.strip() for v in values.split(" | ")):
+            parts = [p.strip() for p in value.split(",")] if len(names) > 1 else [value]
+            if len(parts) != len(names):
+                raise ValueError("%s: vary gives %d values for %d names: %s" % (self.path, len(parts), len(names), value))
             variant = copy.copy(self)
             variant.name = "%s-%d" % (self.name, index + 1)
-            variant.extra_places = {name.strip(): value}
+            variant.extra_places = dict(zip(names, parts))
+            variant.settings = {key: expand(text, variant.extra_places) for key, text in self.settings.items()}
             variant.label = "[%s] " % value
             result.append(variant)
         return result
@@ -149,13 +157,29 @@ def unescape(text):
     return text.replace("\\r", "\r").replace("\\n", "\n")
 
 
+CODECS = {"1252": "cp1252", "1251": "cp1251", "65001": "utf-8"}
+
+
+def codec(scenario):
+    """The Python codec of the scenario's ANSI code page: the bytes a
+    program reads from the registry and its command line are in it."""
+    return CODECS[scenario.settings.get("code page", "1252")]
+
+
 def registry_text(scenario, places, extra=""):
     lines = ["REGEDIT4", ""]
     for line in scenario.registry:
         stripped = line.strip()
         lines.append(expand(line, places, doubled=not stripped.startswith("[")))
     lines += ["", "[%s]" % CANARY_KEY, '"Path"="C:\\\\OTHER"', "", extra]
-    return "\r\n".join(lines).encode("cp1252")
+    return "\r\n".join(lines).encode(codec(scenario))
+
+
+def ansi_environment(env, code_page_codec, ansi_names):
+    """An environment as bytes: the host's paths in UTF-8, what the program
+    reads as ANSI text in its code page."""
+    return {name.encode(): value.encode(code_page_codec if name in ansi_names else "utf-8")
+            for name, value in env.items()}
 
 
 def find_or_make(drive_dir, windows_path, make_last):
@@ -312,7 +336,7 @@ class HostTarget:
         with open(os.path.join(directory, "machine.ini"), "w", encoding="utf-8") as f:
             f.write("[machine]\nplatform=%s\nwindows=%s\nsystem=%s\ncurrent=C:\\\n" %
                     (scenario.settings["platform"], places["WINDOWS"], places["SYSTEM"]))
-            for setting in ("short names", "wow64"):
+            for setting in ("short names", "wow64", "code page"):
                 if setting in scenario.settings:
                     f.write("%s=%s\n" % (setting, scenario.settings[setting]))
             for section in ("shares", "substitutes"):
@@ -334,7 +358,8 @@ class HostTarget:
             ready = os.path.join(drive_t, "ready%d" % index)
             holder_env = dict(env, WIN32_CMDLINE="standin --hold=%s --ready=T:\\ready%d --release=T:\\release" %
                               (expand(path, places), index))
-            holders.append(subprocess.Popen([self.fixtures["standin"]], env=holder_env))
+            holders.append(subprocess.Popen([self.fixtures["standin"]],
+                                            env=ansi_environment(holder_env, codec(scenario), {"WIN32_CMDLINE"})))
             deadline = time.time() + 20
             while not os.path.exists(ready):
                 if time.time() > deadline or holders[-1].poll() is not None:
@@ -343,8 +368,8 @@ class HostTarget:
         answers = "".join(("j\n" if a == "yes" else "n\n") for a in scenario.answers())
         outcome = Outcome()
         try:
-            run = subprocess.run([os.path.join(self.build, "preuninst")] + expand(scenario.settings["command"],
-                                                                                   places).split(" "),
+            arguments = [a.encode(codec(scenario)) for a in expand(scenario.settings["command"], places).split(" ")]
+            run = subprocess.run([os.path.join(self.build, "preuninst").encode()] + arguments,
                                  input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                                  timeout=120)
         finally:
@@ -418,7 +443,9 @@ class WineTarget:
             command.append("--answers=" + ",".join(scenario.answers()))
         command += ["--", wine.windows_path(os.path.join(self.staged, "preuninst.exe"))]
         command += expand(scenario.settings["command"], places).split(" ")
-        run = wine.run(prefix, command, extra_env={"STANDIN_LOG": LOG}, timeout=180)
+        environment = dict(wine.code_page_environment(scenario.settings.get("code page", "1252")),
+                           STANDIN_LOG=LOG)
+        run = wine.run(prefix, command, extra_env=environment, timeout=180)
         wine.finish(prefix)
 
         outcome = Outcome()

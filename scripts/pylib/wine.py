@@ -10,6 +10,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 UNPRIVILEGED = "nobody"
@@ -52,6 +53,7 @@ class Wine:
         self.display = None
         self.xserver = None
         self.template = os.path.join(self.root, "template")
+        self.locale_lock = threading.Lock()
 
     # ---- lifetime ----
 
@@ -140,6 +142,32 @@ class Wine:
         os.symlink(drive_t, os.path.join(prefix, "dosdevices", "t:"))
         self.give(os.path.dirname(prefix))
         return prefix
+
+    # Wine takes its ANSI code page from the locale: Russian has 1251, and
+    # one written only in Unicode (Hindi) has 65001. Made once per run from
+    # Debian's locale sources, without touching the system's locales.
+    LOCALES = {"1251": "ru_RU.UTF-8", "65001": "hi_IN.UTF-8"}
+
+    def code_page_environment(self, code_page):
+        if code_page == "1252":
+            return {}
+        locale = self.LOCALES.get(code_page)
+        if locale is None:
+            raise RuntimeError("no locale with the code page %s" % code_page)
+        directory = os.path.join(self.root, "locales")
+        with self.locale_lock:
+            self._make_locale(directory, locale)
+        return {"LOCPATH": directory, "LANG": locale}
+
+    def _make_locale(self, directory, locale):
+        if not os.path.isdir(os.path.join(directory, locale)):
+            os.makedirs(directory, exist_ok=True)
+            language, _, charset = locale.partition(".")
+            made = subprocess.run(["localedef", "-i", language, "-f", charset, os.path.join(directory, locale)],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, universal_newlines=True)
+            if made.returncode not in (0, 1) or not os.path.isdir(os.path.join(directory, locale)):
+                raise RuntimeError("localedef could not make %s (Debian: locales):\n%s" % (locale, made.stdout))
+            self.give(directory)
 
     def windows_path(self, host_path):
         """The path Wine gives a host file through drive Z:."""

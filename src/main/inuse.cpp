@@ -3,6 +3,7 @@
 #include "common/places.h"
 #include "common/platform.h"
 #include "common/strings.h"
+#include "main/messages.h"
 #include "text/texts.h"
 
 int FileExists(const char* path) {
@@ -28,9 +29,9 @@ int CheckComponentFree(const char* directory, const char* name) {
   // that is not there.
   if (!StrCopy(path, CountOf(path), directory) || !StrAppend(path, CountOf(path), name)) return 1;
   if (!IsFileLocked(path)) return 1;
-  char message[720];
-  StrFormat(message, CountOf(message), "%s(%s)", kComponentInUseWarning, path);
-  MessageBoxA(nullptr, message, kCaption, MB_OK | MB_ICONWARNING);
+  char named[464];
+  StrFormat(named, CountOf(named), "(%s)", path);
+  ShowMessage(kComponentInUseWarning, named, MB_OK | MB_ICONWARNING);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include "common/strings.h"
 #include "files/sweeps.h"
 #include "main/inuse.h"
+#include "main/messages.h"
 #include "main/process.h"
 #include "main/program_directory.h"
 #include "registry/cleanup.h"
@@ -149,7 +150,7 @@ void RemoveLeftovers(RunStrings* run) {
   }
 
   StrCopy(run->text, CountOf(run->text), kRestartNotice);
-  MessageBoxA(nullptr, run->text, kCaption, MB_OK | MB_ICONWARNING);
+  ShowMessage(run->text, nullptr, MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace
@@ -169,7 +170,7 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
 
   StrCopy(run.text, CountOf(run.text), kConfirmationPrefix);
   StrAppend(run.text, CountOf(run.text), kProductTitle);
-  if (MessageBoxA(nullptr, run.text, kCaption, MB_YESNO | MB_ICONQUESTION) != IDYES) return 1;
+  if (ShowMessage(run.text, nullptr, MB_YESNO | MB_ICONQUESTION) != IDYES) return 1;
 
   // A Windows directory that does not fit leaves the interpreter empty rather
   // than \COMMAND.COM on the current drive.
