@@ -123,6 +123,8 @@ FileObject* FileOf(HANDLE handle) { return static_cast<FileObject*>(LookUp(handl
 }  // namespace
 
 extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+  const ApiCall call("FindFirstFileA", pattern != nullptr ? pattern : "");
+  if (call.Fails()) return INVALID_HANDLE_VALUE;
   if (pattern == nullptr || data == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
@@ -199,10 +201,12 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
   *data = search->entries[0];
   search->next = 1;
   SetLastError(ERROR_SUCCESS);
-  return AddObject(search.release());
+  return AddObject(search.release(), pattern);
 }
 
 extern "C" BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
+  const ApiCall call("FindNextFileA", SubjectOf(handle));
+  if (call.Fails()) return FALSE;
   FindObject* search = static_cast<FindObject*>(LookUp(handle, Object::Kind::kFind));
   if (search == nullptr || data == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (search->next >= search->entries.size()) return Fail(ERROR_NO_MORE_FILES);
@@ -211,6 +215,8 @@ extern "C" BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE handle) {
+  const ApiCall call("FindClose", SubjectOf(handle));
+  if (call.Fails()) return FALSE;
   if (LookUp(handle, Object::Kind::kFind) == nullptr) return Fail(ERROR_INVALID_HANDLE);
   RemoveObject(handle);
   return TRUE;
@@ -218,6 +224,8 @@ extern "C" BOOL WINAPI FindClose(HANDLE handle) {
 
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                                      DWORD disposition, DWORD flags, HANDLE) {
+  const ApiCall call("CreateFileA", path != nullptr ? path : "");
+  if (call.Fails()) return INVALID_HANDLE_VALUE;
   const Resolved resolved = ResolvePath(path);
   if (resolved.error != 0) {
     SetLastError(resolved.error);
@@ -250,7 +258,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
         return INVALID_HANDLE_VALUE;
       }
       SetLastError(ERROR_SUCCESS);
-      return AddObject(new FileObject(fd, access));
+      return AddObject(new FileObject(fd, access), path);
     }
     if (disposition == CREATE_NEW) {
       SetLastError(ERROR_FILE_EXISTS);
@@ -312,15 +320,16 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
   SetLastError(resolved.exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
                    ? ERROR_ALREADY_EXISTS
                    : ERROR_SUCCESS);
-  return AddObject(new FileObject(fd, access));
+  return AddObject(new FileObject(fd, access), path);
 }
 
 extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPVOID) {
+  const ApiCall call("ReadFile", SubjectOf(handle));
   FileObject* file = FileOf(handle);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (read != nullptr) *read = 0;
   if ((file->access & GENERIC_READ) == 0) return Fail(ERROR_ACCESS_DENIED);
-  if (FaultFires(HostFault::kReadFile)) return Fail(ERROR_READ_FAULT);
+  if (call.Fails()) return FALSE;
   DWORD done = 0;
   while (done < toRead) {
     const ssize_t got = ::read(file->fd, static_cast<char*>(buffer) + done, toRead - done);
@@ -336,11 +345,12 @@ extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDW
 }
 
 extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPVOID) {
+  const ApiCall call("WriteFile", SubjectOf(handle));
   FileObject* file = FileOf(handle);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (written != nullptr) *written = 0;
   if ((file->access & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
-  if (FaultFires(HostFault::kWriteFile)) return Fail(ERROR_DISK_FULL);
+  if (call.Fails()) return FALSE;
   DWORD done = 0;
   while (done < toWrite) {
     const ssize_t put = ::write(file->fd, static_cast<const char*>(buffer) + done, toWrite - done);
@@ -356,13 +366,11 @@ extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, L
 }
 
 extern "C" DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
+  const ApiCall call("SetFilePointer", SubjectOf(handle));
+  if (call.Fails()) return INVALID_SET_FILE_POINTER;
   FileObject* file = FileOf(handle);
   if (file == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return INVALID_SET_FILE_POINTER;
-  }
-  if (FaultFires(HostFault::kSetFilePointer)) {
-    SetLastError(ERROR_WRITE_FAULT);
     return INVALID_SET_FILE_POINTER;
   }
   long long offset = distance;
@@ -398,19 +406,22 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG dista
 }
 
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE handle) {
+  const ApiCall call("SetEndOfFile", SubjectOf(handle));
+  if (call.Fails()) return FALSE;
   FileObject* file = FileOf(handle);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if ((file->access & GENERIC_WRITE) == 0) return Fail(ERROR_ACCESS_DENIED);
-  if (FaultFires(HostFault::kSetEndOfFile)) return Fail(ERROR_DISK_FULL);
   const off_t position = lseek(file->fd, 0, SEEK_CUR);
   if (position < 0 || ftruncate(file->fd, position) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
 
 extern "C" DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+  const ApiCall call("GetFileSize", SubjectOf(handle));
+  if (call.Fails()) return INVALID_FILE_SIZE;
   FileObject* file = FileOf(handle);
   struct stat info;
-  if (file == nullptr || FaultFires(HostFault::kGetFileSize) || fstat(file->fd, &info) != 0) {
+  if (file == nullptr || fstat(file->fd, &info) != 0) {
     SetLastError(file == nullptr ? ERROR_INVALID_HANDLE : ERROR_READ_FAULT);
     return INVALID_FILE_SIZE;
   }
@@ -421,6 +432,8 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 }
 
 extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+  const ApiCall call("GetFileInformationByHandle", SubjectOf(handle));
+  if (call.Fails()) return FALSE;
   FileObject* file = FileOf(handle);
   struct stat status;
   if (file == nullptr || info == nullptr) return Fail(ERROR_INVALID_HANDLE);
@@ -442,6 +455,8 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FIL
 }
 
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
+  const ApiCall call("DeleteFileA", path != nullptr ? path : "");
+  if (call.Fails()) return FALSE;
   const Resolved resolved = ResolvePath(path);
   if (resolved.error != 0) return Fail(resolved.error);
   if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
@@ -455,6 +470,8 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
 }
 
 extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+  const ApiCall call("CreateDirectoryA", path != nullptr ? path : "");
+  if (call.Fails()) return FALSE;
   const Resolved resolved = ResolvePath(path);
   if (resolved.error != 0) return Fail(resolved.error);
   if (resolved.exists) return Fail(ERROR_ALREADY_EXISTS);
@@ -463,6 +480,8 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 }
 
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
+  const ApiCall call("RemoveDirectoryA", path != nullptr ? path : "");
+  if (call.Fails()) return FALSE;
   const Resolved resolved = ResolvePath(path);
   if (resolved.error != 0) return Fail(resolved.error);
   if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
@@ -480,6 +499,8 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
 }
 
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+  const ApiCall call("GetFileAttributesA", path != nullptr ? path : "");
+  if (call.Fails()) return INVALID_FILE_ATTRIBUTES;
   const Resolved resolved = ResolvePath(path);
   DWORD attributes = 0;
   if (resolved.error != 0 || !resolved.exists || !HostAttributes(resolved.host, &attributes)) {
@@ -490,6 +511,8 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 }
 
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  const ApiCall call("SetFileAttributesA", path != nullptr ? path : "");
+  if (call.Fails()) return FALSE;
   const Resolved resolved = ResolvePath(path);
   if (resolved.error != 0) return Fail(resolved.error);
   if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
@@ -500,6 +523,8 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+  const ApiCall call("MoveFileExA", existing != nullptr ? existing : "");
+  if (call.Fails()) return FALSE;
   Machine* machine = CurrentMachine();
   // Windows 95 has no MoveFileExA; its programs write WININIT.INI instead.
   if (machine == nullptr || !machine->settings.nt) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
@@ -552,6 +577,8 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
 }
 
 extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+  const ApiCall call("GetShortPathNameA", longPath != nullptr ? longPath : "");
+  if (call.Fails()) return 0;
   if (longPath == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -610,6 +637,8 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
 }
 
 extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {
+  const ApiCall call("GetFullPathNameA", name != nullptr ? name : "");
+  if (call.Fails()) return 0;
   if (name == nullptr || name[0] == '\0') {
     SetLastError(ERROR_INVALID_NAME);
     return 0;
@@ -636,6 +665,8 @@ extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, 
 }
 
 extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  const ApiCall call("WritePrivateProfileStringA", file != nullptr ? file : "");
+  if (call.Fails()) return FALSE;
   // Only the flush of the profile cache is emulated; the layer keeps no cache.
   if (section == nullptr && key == nullptr && value == nullptr && file != nullptr) return TRUE;
   return Fail(ERROR_CALL_NOT_IMPLEMENTED);

@@ -1,6 +1,6 @@
 // What only the host layer offers: opening and saving the emulated machine,
 // and the powers tests need that real Windows has no call for (a key that
-// refuses access, a file in use, a failing write).
+// refuses access, a file in use, a failing call).
 #ifndef PREUNINST_WIN32_HOSTAPI_H
 #define PREUNINST_WIN32_HOSTAPI_H
 
@@ -35,10 +35,20 @@ void HostMarkInUse(const char* windowsPath);
 typedef int (*HostMessageBoxHandler)(void* context, const char* text, const char* caption, unsigned type);
 void HostSetMessageBoxHandler(HostMessageBoxHandler handler, void* context);
 
-// Makes the call of the given kind fail after `after` more calls have
-// succeeded, once. HostClearFaults() forgets every pending fault.
-enum class HostFault { kReadFile, kWriteFile, kSetFilePointer, kSetEndOfFile, kGetFileSize };
-void HostFailCall(HostFault fault, int after);
+// Makes the Win32 function `name` fail once, after `after` more calls of it
+// have succeeded, with error (0: the error Windows most often gives for it).
+// HostClearFaults() forgets every pending failure.
+void HostFailCall(const char* name, unsigned long after, unsigned long error = 0);
 void HostClearFaults();
+
+// Calls made while one of these lives are not the program's own (a stand-in
+// library recording what happens to it): they are not counted and never fail.
+class HostUncountedCalls {
+ public:
+  HostUncountedCalls();
+  ~HostUncountedCalls();
+  HostUncountedCalls(const HostUncountedCalls&) = delete;
+  HostUncountedCalls& operator=(const HostUncountedCalls&) = delete;
+};
 
 #endif

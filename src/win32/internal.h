@@ -37,6 +37,15 @@ std::string Fold(const std::string& text);
 bool EqualNoCase(const std::string& left, const std::string& right);
 
 // ---- the machine ----
+// One failure of [fail calls]: the nth call of a Win32 function fails with
+// error, or ends the process.
+struct FailCall {
+  std::string name;
+  unsigned long nth = 0;
+  DWORD error = 0;
+  bool exit = false;
+};
+
 struct Settings {
   bool nt = true;
   std::string windows = "C:\\WINDOWS";
@@ -52,6 +61,7 @@ struct Settings {
   // Windows path it leads to.
   std::vector<std::pair<std::string, std::string>> shares;
   std::vector<std::pair<char, std::string>> substitutes;
+  std::vector<FailCall> failCalls;
 };
 
 class Registry;
@@ -68,8 +78,38 @@ Machine* CurrentMachine();
 Registry* CurrentRegistry();
 std::string SystemDirectory(const Settings& settings);
 
-// Runs a fault injected by a test; true means the call must fail.
-bool FaultFires(HostFault fault);
+// ---- calls: counted, and failing on demand ----
+// A line of [fail calls] (NAME N [ERROR|exit]); false with the reason.
+bool ParseFailCall(const std::string& line, FailCall* call, std::string* error);
+// Counting (and failing) applies to the program under test only: the machine
+// it opens itself, not the one a started program finds.
+void StartCounting();
+void StopCounting();
+// Programs started and not yet waited for: they are waited for at the end.
+void NoteChild(int pid, bool running);
+// Libraries still loaded when the program ends are let go then, as Windows
+// does, while the layer they may call is still there.
+void UnloadLibraries();
+
+// The first thing each Win32 function of the layer makes: the call is
+// counted, and Fails() when [fail calls] names it (the last error is then
+// set) or the process ends here. Calls the layer makes inside another call
+// are no calls of the program's.
+class ApiCall {
+ public:
+  // subject: what the call is about (a path, a key, a handle's subject), for
+  // the trace a test may ask for in PREUNINST_CALL_TRACE.
+  explicit ApiCall(const char* name, const std::string& subject = std::string());
+  ~ApiCall();
+  ApiCall(const ApiCall&) = delete;
+  ApiCall& operator=(const ApiCall&) = delete;
+  bool Fails() const { return fails_; }
+  DWORD Error() const { return error_; }
+
+ private:
+  bool fails_ = false;
+  DWORD error_ = 0;
+};
 
 // ---- handles ----
 struct Object {
@@ -77,10 +117,13 @@ struct Object {
   explicit Object(Kind k) : kind(k) {}
   virtual ~Object() = default;
   Kind kind;
+  std::string subject;  // what it stands for: a path, a pattern, a command line, a key
 };
 
-HANDLE AddObject(Object* object);  // takes ownership
+HANDLE AddObject(Object* object, const std::string& subject = std::string());  // takes ownership
 Object* LookUp(HANDLE handle, Object::Kind kind);
+// What a handle stands for, for the call trace; empty for an unknown one.
+std::string SubjectOf(const void* handle);
 bool RemoveObject(HANDLE handle);  // deletes the object
 
 // ---- paths ----

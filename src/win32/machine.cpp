@@ -18,7 +18,6 @@ std::unique_ptr<Machine> g_machine;
 bool g_openAttempted = false;
 thread_local DWORD g_lastError = 0;
 std::set<Object*> g_objects;
-std::map<HostFault, int> g_faults;
 
 std::string Trim(const std::string& text) {
   size_t begin = 0;
@@ -70,7 +69,7 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
       }
       section = Fold(Trim(text.substr(1, text.size() - 2)));
       if (section != "MACHINE" && section != "IN USE" && section != "DENIED KEYS" && section != "SHARES" &&
-          section != "SUBSTITUTES") {
+          section != "SUBSTITUTES" && section != "FAIL CALLS") {
         *error = where + "unknown section [" + text.substr(1, text.size() - 2) + "]";
         return false;
       }
@@ -97,7 +96,7 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
           *error = where + Trim(text.substr(0, equals)) + " must be yes or no";
           return false;
         }
-        bool* setting = name == "WOW64" ? &settings->wow64
+        bool* setting = name == "WOW64"         ? &settings->wow64
                         : name == "CALL COUNTS" ? &settings->callCounts
                                                 : &settings->shortNames;
         *setting = answer == "YES";
@@ -132,8 +131,8 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
       const std::string place = equals == std::string::npos ? "" : Trim(text.substr(0, equals));
       const std::string target = equals == std::string::npos ? "" : Trim(text.substr(equals + 1));
       const bool share = section == "SHARES";
-      const bool placeOk = share ? IsShareRoot(place)
-                                 : place.size() == 2 && place[1] == ':' && IsDriveLetter(place[0]);
+      const bool placeOk =
+          share ? IsShareRoot(place) : place.size() == 2 && place[1] == ':' && IsDriveLetter(place[0]);
       if (!placeOk || !IsAbsoluteWindowsPath(target)) {
         *error = where + (share ? "expected \\\\SERVER\\SHARE=C:\\PATH" : "expected Z:=C:\\PATH");
         return false;
@@ -143,6 +142,14 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
       } else {
         settings->substitutes.emplace_back(FoldChar(place[0]), target);
       }
+    } else if (section == "FAIL CALLS") {
+      FailCall call;
+      std::string reason;
+      if (!ParseFailCall(text, &call, &reason)) {
+        *error = where + reason;
+        return false;
+      }
+      settings->failCalls.push_back(call);
     } else if (section == "DENIED KEYS") {
       std::string key;
       if (!NormaliseKeyName(text, &key)) {
@@ -240,18 +247,8 @@ void RefreshRegistryFromDisk() {
   if (g_machine && g_machine->registry) g_machine->registry->ReloadIfChangedOnDisk();
 }
 
-bool FaultFires(HostFault fault) {
-  auto found = g_faults.find(fault);
-  if (found == g_faults.end()) return false;
-  if (found->second > 0) {
-    --found->second;
-    return false;
-  }
-  g_faults.erase(found);
-  return true;
-}
-
-HANDLE AddObject(Object* object) {
+HANDLE AddObject(Object* object, const std::string& subject) {
+  object->subject = subject;
   g_objects.insert(object);
   return object;
 }
@@ -260,6 +257,11 @@ Object* LookUp(HANDLE handle, Object::Kind kind) {
   Object* object = static_cast<Object*>(handle);
   if (g_objects.count(object) == 0 || object->kind != kind) return nullptr;
   return object;
+}
+
+std::string SubjectOf(const void* handle) {
+  Object* object = static_cast<Object*>(const_cast<void*>(handle));
+  return g_objects.count(object) != 0 ? object->subject : std::string();
 }
 
 bool RemoveObject(HANDLE handle) {
@@ -281,15 +283,17 @@ bool HostOpenMachine(const char* directory, std::string* error) {
   HostCloseMachine();
   g_openAttempted = true;
   if (directory == nullptr) directory = getenv("PREUNINST_MACHINE");
-  return Open(directory, true, error);
+  if (!Open(directory, true, error)) return false;
+  StartCounting();
+  return true;
 }
 
 bool HostSaveMachine(std::string* error) { return SaveRegistry(error); }
 
 void HostCloseMachine() {
+  StopCounting();
   g_machine.reset();
   g_openAttempted = false;
-  HostClearFaults();
 }
 
 std::string HostPathOf(const char* windowsPath) {
@@ -312,7 +316,3 @@ void HostMarkInUse(const char* windowsPath) {
     machine->settings.inUse.push_back(NormalisedWindowsPath(windowsPath, machine->settings.current));
   }
 }
-
-void HostFailCall(HostFault fault, int after) { g_faults[fault] = after; }
-
-void HostClearFaults() { g_faults.clear(); }

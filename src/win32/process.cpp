@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <set>
+
 #include "win32/internal.h"
 
 extern char** environ;
@@ -34,6 +36,7 @@ struct ModuleObject : Object {
   void* handle;
 };
 
+std::set<ModuleObject*> g_loaded;
 std::string g_commandLine;
 bool g_commandLineSet = false;
 std::string g_startupTitle;
@@ -148,6 +151,7 @@ void Reap(ProcessObject* process, bool block) {
     result = waitpid(process->pid, &status, block ? 0 : WNOHANG);
   } while (result < 0 && errno == EINTR);
   if (result != process->pid) return;
+  NoteChild(process->pid, false);
   process->ended = true;
   if (WIFEXITED(status)) {
     process->exitCode = static_cast<DWORD>(WEXITSTATUS(status));
@@ -163,6 +167,8 @@ void Reap(ProcessObject* process, bool block) {
 extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
                                       LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID environment,
                                       LPCSTR directory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+  const ApiCall call("CreateProcessA", commandLine != nullptr ? commandLine : "");
+  if (call.Fails()) return FALSE;
   if (application != nullptr || environment != nullptr || directory != nullptr) {
     return Fail(ERROR_CALL_NOT_IMPLEMENTED);  // not used by the program
   }
@@ -212,7 +218,8 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPS
     // Not a program this machine can run.
     return Fail(spawned == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED);
   }
-  info->hProcess = AddObject(new ProcessObject(pid));
+  NoteChild(pid, true);
+  info->hProcess = AddObject(new ProcessObject(pid), line);
   info->hThread = AddObject(new ThreadObject);
   info->dwProcessId = static_cast<DWORD>(pid);
   info->dwThreadId = static_cast<DWORD>(pid);
@@ -220,6 +227,8 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPS
 }
 
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  const ApiCall call("WaitForSingleObject", SubjectOf(object));
+  if (call.Fails()) return WAIT_FAILED;
   ProcessObject* process = static_cast<ProcessObject*>(LookUp(object, Object::Kind::kProcess));
   if (process == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -238,6 +247,8 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 }
 
 extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE object, LPDWORD exitCode) {
+  const ApiCall call("GetExitCodeProcess", SubjectOf(object));
+  if (call.Fails()) return FALSE;
   ProcessObject* process = static_cast<ProcessObject*>(LookUp(object, Object::Kind::kProcess));
   if (process == nullptr || exitCode == nullptr) return Fail(ERROR_INVALID_HANDLE);
   Reap(process, false);
@@ -246,6 +257,8 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE object, LPDWORD exitCode) {
 }
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
+  const ApiCall call("CloseHandle", SubjectOf(object));
+  if (call.Fails()) return FALSE;
   // Searches end with FindClose, libraries with FreeLibrary, keys with
   // RegCloseKey; CloseHandle takes none of them.
   if (LookUp(object, Object::Kind::kFile) == nullptr && LookUp(object, Object::Kind::kProcess) == nullptr &&
@@ -257,6 +270,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
 }
 
 extern "C" LPSTR WINAPI GetCommandLineA(void) {
+  const ApiCall call("GetCommandLineA");
   if (!g_commandLineSet) {
     g_commandLineSet = true;
     const char* given = getenv("WIN32_CMDLINE");
@@ -274,6 +288,7 @@ extern "C" LPSTR WINAPI GetCommandLineA(void) {
 }
 
 extern "C" void WINAPI GetStartupInfoA(LPSTARTUPINFOA startup) {
+  const ApiCall call("GetStartupInfoA");
   memset(startup, 0, sizeof(*startup));
   startup->cb = sizeof(*startup);
   if (const char* flags = getenv("WIN32_STARTUP_FLAGS"))
@@ -291,14 +306,16 @@ namespace {
 // KERNEL32, always loaded: its handle finds the calls a program looks up
 // at run time because older Windows lack them.
 ModuleObject* SystemModule() {
-  static ModuleObject* module = static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr)),
-                                                                   Object::Kind::kModule));
+  static ModuleObject* module =
+      static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr)), Object::Kind::kModule));
   return module;
 }
 
 }  // namespace
 
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+  const ApiCall call("GetModuleHandleA");
+  if (call.Fails()) return nullptr;
   if (name == nullptr) return reinterpret_cast<HMODULE>(&g_selfModule);
   if (EqualNoCase(name, "KERNEL32.DLL") || EqualNoCase(name, "KERNEL32")) {
     return static_cast<HMODULE>(static_cast<HANDLE>(static_cast<Object*>(SystemModule())));
@@ -308,18 +325,24 @@ extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 }
 
 extern "C" void WINAPI ExitProcess(UINT code) {
+  const ApiCall call("ExitProcess");
   std::string error;
   if (!SaveRegistry(&error)) fprintf(stderr, "preuninst: %s\n", error.c_str());
   exit(static_cast<int>(code));
 }
 
 extern "C" BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+  const ApiCall call("SetEnvironmentVariableA");
+  if (call.Fails()) return FALSE;
   if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   const int result = value != nullptr ? setenv(name, value, 1) : unsetenv(name);
   return result == 0 ? TRUE : Fail(ERROR_INVALID_PARAMETER);
 }
 
-extern "C" void WINAPI Sleep(DWORD milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+extern "C" void WINAPI Sleep(DWORD milliseconds) {
+  const ApiCall call("Sleep");
+  usleep(static_cast<useconds_t>(milliseconds) * 1000);
+}
 
 namespace {
 
@@ -348,7 +371,9 @@ HMODULE LoadModule(LPCSTR name) {
       SetLastError(ERROR_BAD_EXE_FORMAT);
       return nullptr;
     }
-    return static_cast<HMODULE>(AddObject(new ModuleObject(handle)));
+    ModuleObject* module = new ModuleObject(handle);
+    g_loaded.insert(module);
+    return static_cast<HMODULE>(AddObject(module, name));
   }
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
@@ -356,9 +381,15 @@ HMODULE LoadModule(LPCSTR name) {
 
 }  // namespace
 
-extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) { return LoadModule(name); }
+extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+  const ApiCall call("LoadLibraryA", name != nullptr ? name : "");
+  if (call.Fails()) return nullptr;
+  return LoadModule(name);
+}
 
 extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+  const ApiCall call("LoadLibraryExA", name != nullptr ? name : "");
+  if (call.Fails()) return nullptr;
   // With LOAD_WITH_ALTERED_SEARCH_PATH Windows looks for the library's own
   // imports beside it; a shared object finds its imports by itself.
   if (file != nullptr || (flags & ~static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH)) != 0) {
@@ -369,6 +400,8 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) 
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+  const ApiCall call("GetProcAddress", name != nullptr ? name : "");
+  if (call.Fails()) return nullptr;
   ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
   if (object == nullptr || name == nullptr) {
     SetLastError(object == nullptr ? ERROR_INVALID_HANDLE : ERROR_PROC_NOT_FOUND);
@@ -395,12 +428,23 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
+  const ApiCall call("FreeLibrary", SubjectOf(module));
+  if (call.Fails()) return FALSE;
   ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
   if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (object == SystemModule()) return TRUE;  // never unloaded
+  g_loaded.erase(object);
   dlclose(object->handle);
   RemoveObject(module);
   return TRUE;
+}
+
+void hostwin::UnloadLibraries() {
+  for (ModuleObject* module : g_loaded) {
+    dlclose(module->handle);
+    RemoveObject(module);
+  }
+  g_loaded.clear();
 }
 
 void HostSetCommandLine(const char* commandLine) {

@@ -82,6 +82,18 @@ std::shared_ptr<RegKey> KeyOf(HKEY handle, REGSAM* access, LONG* status) {
   return object->key;
 }
 
+// A key handle and a name below it, as one path for the call trace.
+std::string KeySubject(HKEY handle, const char* name) {
+  std::string key;
+  if (IsPredefined(handle)) {
+    key = handle == HKEY_LOCAL_MACHINE ? kMachineRoot : kUserRoot;
+  } else if (KeyObject* object = static_cast<KeyObject*>(LookUp(handle, Object::Kind::kKey))) {
+    key = object->key->FullName();
+  }
+  if (name != nullptr && name[0] != '\0') key += std::string("\\") + name;
+  return key;
+}
+
 HKEY NewHandle(const std::shared_ptr<RegKey>& key, REGSAM access) {
   return static_cast<HKEY>(AddObject(new KeyObject(key, access)));
 }
@@ -562,6 +574,8 @@ LONG KeyAt(HKEY handle, LPCSTR subKey, std::shared_ptr<RegKey>* key) {
 }  // namespace
 
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  const ApiCall call("RegOpenKeyExA", KeySubject(handle, subKey));
+  if (call.Fails()) return call.Error();
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<RegKey> key;
   const LONG status = KeyAt(handle, subKey, &key);
@@ -574,6 +588,8 @@ extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY handle, LPCSTR subKey, DWORD, REGSA
 }
 
 extern "C" LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result) {
+  const ApiCall call("RegCreateKeyA", KeySubject(handle, subKey));
+  if (call.Fails()) return call.Error();
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   REGSAM held = 0;
   LONG status = ERROR_SUCCESS;
@@ -597,6 +613,8 @@ extern "C" LSTATUS WINAPI RegCreateKeyA(HKEY handle, LPCSTR subKey, PHKEY result
 
 extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
                                            LPDWORD size) {
+  const ApiCall call("RegQueryValueExA", KeySubject(handle, name));
+  if (call.Fails()) return call.Error();
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_QUERY_VALUE, &key);
   if (status != ERROR_SUCCESS) return status;
@@ -617,6 +635,8 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY handle, LPCSTR name, LPDWORD, LP
 
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD type, const BYTE* data,
                                          DWORD size) {
+  const ApiCall call("RegSetValueExA", KeySubject(handle, name));
+  if (call.Fails()) return call.Error();
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_SET_VALUE, &key);
   if (status != ERROR_SUCCESS) return status;
@@ -635,6 +655,8 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY handle, LPCSTR name, DWORD, DWORD 
 }
 
 extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
+  const ApiCall call("RegDeleteValueA", KeySubject(handle, name));
+  if (call.Fails()) return call.Error();
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_SET_VALUE, &key);
   if (status != ERROR_SUCCESS) return status;
@@ -646,6 +668,8 @@ extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY handle, LPCSTR name) {
 }
 
 extern "C" LSTATUS WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
+  const ApiCall call("RegDeleteKeyA", KeySubject(handle, subKey));
+  if (call.Fails()) return call.Error();
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<RegKey> key;
   const LONG status = KeyAt(handle, subKey, &key);
@@ -661,6 +685,8 @@ extern "C" LSTATUS WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey) {
 
 extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
                                         LPSTR className, LPDWORD classSize, FILETIME* lastWrite) {
+  const ApiCall call("RegEnumKeyExA", KeySubject(handle, nullptr));
+  if (call.Fails()) return call.Error();
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_ENUMERATE_SUB_KEYS, &key);
   if (status != ERROR_SUCCESS) return status;
@@ -682,6 +708,8 @@ extern "C" LSTATUS WINAPI RegEnumKeyExA(HKEY handle, DWORD index, LPSTR name, LP
 
 extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
                                         LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  const ApiCall call("RegEnumValueA", KeySubject(handle, nullptr));
+  if (call.Fails()) return call.Error();
   std::shared_ptr<RegKey> key;
   const LONG status = UsableKey(handle, KEY_QUERY_VALUE, &key);
   if (status != ERROR_SUCCESS) return status;
@@ -702,6 +730,8 @@ extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LP
 }
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY handle) {
+  const ApiCall call("RegCloseKey", KeySubject(handle, nullptr));
+  if (call.Fails()) return call.Error();
   if (IsPredefined(handle)) return ERROR_SUCCESS;
   if (LookUp(handle, Object::Kind::kKey) == nullptr) return ERROR_INVALID_HANDLE;
   RemoveObject(handle);

@@ -38,6 +38,8 @@ bool ReadAnswer(std::string* line) {
 }  // namespace
 
 extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+  const ApiCall call("GetVersionExA");
+  if (call.Fails()) return FALSE;
   // Windows checks the size field and fails for any other value.
   if (info == nullptr || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) &&
                           info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA))) {
@@ -55,6 +57,9 @@ extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
 }
 
 extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  const ApiCall call("GetWindowsDirectoryA",
+                     CurrentMachine() != nullptr ? CurrentMachine()->settings.windows : "");
+  if (call.Fails()) return 0;
   Machine* machine = CurrentMachine();
   if (machine == nullptr) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -64,6 +69,9 @@ extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
 }
 
 extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  const ApiCall call("GetSystemDirectoryA",
+                     CurrentMachine() != nullptr ? SystemDirectory(CurrentMachine()->settings) : "");
+  if (call.Fails()) return 0;
   Machine* machine = CurrentMachine();
   if (machine == nullptr) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -112,6 +120,8 @@ std::u32string Wide(LPCWSTR text) {
 }  // namespace
 
 extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+  const ApiCall call("MessageBoxA");
+  if (call.Fails()) return 0;
   // The bytes are read in the machine's code page, whatever they were meant in.
   const unsigned codePage = AnsiCodePage();
   return ShowBox(DecodeAnsi(text != nullptr ? text : "", codePage),
@@ -119,10 +129,14 @@ extern "C" int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) 
 }
 
 extern "C" int WINAPI MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+  const ApiCall call("MessageBoxW");
+  if (call.Fails()) return 0;
   return ShowBox(Wide(text), caption != nullptr ? Wide(caption) : DecodeUtf8("Error"), type);
 }
 
 extern "C" UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size) {
+  const ApiCall call("GetSystemWow64DirectoryA");
+  if (call.Fails()) return 0;
   Machine* machine = CurrentMachine();
   // 32-bit Windows has the call but no such directory.
   if (machine == nullptr || !machine->settings.wow64) {
@@ -133,6 +147,7 @@ extern "C" UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size) {
 }
 
 extern "C" int WINAPI lstrcmpiA(LPCSTR left, LPCSTR right) {
+  const ApiCall call("lstrcmpiA");
   const unsigned codePage = AnsiCodePage();
   const std::u32string a = FoldText(DecodeAnsi(left != nullptr ? left : "", codePage));
   const std::u32string b = FoldText(DecodeAnsi(right != nullptr ? right : "", codePage));
@@ -140,19 +155,32 @@ extern "C" int WINAPI lstrcmpiA(LPCSTR left, LPCSTR right) {
 }
 
 extern "C" HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
+  const ApiCall call("LocalAlloc");
+  if (call.Fails()) return nullptr;
   void* memory = (flags & LMEM_ZEROINIT) ? calloc(bytes != 0 ? bytes : 1, 1) : malloc(bytes != 0 ? bytes : 1);
   if (memory == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   return memory;
 }
 
 extern "C" HLOCAL WINAPI LocalFree(HLOCAL memory) {
+  const ApiCall call("LocalFree");
+  if (call.Fails()) {
+    // Windows keeps the block; so does the layer, where no leak check sees it.
+    static std::vector<HLOCAL> kept;
+    kept.push_back(memory);
+    return memory;
+  }
   free(memory);
   return nullptr;
 }
 
-extern "C" int WINAPI lstrlenA(LPCSTR text) { return text != nullptr ? static_cast<int>(strlen(text)) : 0; }
+extern "C" int WINAPI lstrlenA(LPCSTR text) {
+  const ApiCall call("lstrlenA");
+  return text != nullptr ? static_cast<int>(strlen(text)) : 0;
+}
 
 extern "C" LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source) {
+  const ApiCall call("lstrcatA");
   if (destination == nullptr || source == nullptr) return nullptr;
   return strcat(destination, source);
 }

@@ -222,8 +222,10 @@ unsigned ResolveCodePage(UINT codePage) {
 
 }  // namespace
 
-extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR source, int sourceLength, LPWSTR target,
-                                          int targetLength) {
+extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR source, int sourceLength,
+                                          LPWSTR target, int targetLength) {
+  const ApiCall call("MultiByteToWideChar");
+  if (call.Fails()) return 0;
   const unsigned page = ResolveCodePage(codePage);
   if (page == 0 || source == nullptr || sourceLength < -1 || targetLength < 0 ||
       (targetLength > 0 && target == nullptr)) {
@@ -250,8 +252,10 @@ extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR source, i
   return static_cast<int>(wide.size());
 }
 
-extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR source, int sourceLength, LPSTR target,
-                                          int targetLength, LPCSTR, LPBOOL usedDefault) {
+extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR source, int sourceLength,
+                                          LPSTR target, int targetLength, LPCSTR, LPBOOL usedDefault) {
+  const ApiCall call("WideCharToMultiByte");
+  if (call.Fails()) return 0;
   const unsigned page = ResolveCodePage(codePage);
   if (page == 0 || source == nullptr || sourceLength < -1 || targetLength < 0 ||
       (targetLength > 0 && target == nullptr)) {

@@ -75,16 +75,15 @@ TEST_F(WininitEntries, FailedWritePutsTheFileBack) {
   const std::string before = "[Other]\r\nA=1\r\n[Rename]\r\nNUL=C:\\OLD.EXE\r\n[Last]\r\nB=2\r\n";
   struct {
     const char* what;
-    HostFault fault;
-    int after;
+    const char* call;
+    unsigned long after;
   } const cases[] = {
-      {"entry write", HostFault::kWriteFile, 0},   {"write of the moved bytes", HostFault::kWriteFile, 1},
-      {"truncation", HostFault::kSetEndOfFile, 0}, {"positioning", HostFault::kSetFilePointer, 0},
-      {"size", HostFault::kGetFileSize, 0},        {"read", HostFault::kReadFile, 0},
+      {"write", "WriteFile", 0},  {"truncation", "SetEndOfFile", 0}, {"positioning", "SetFilePointer", 0},
+      {"size", "GetFileSize", 0}, {"read", "ReadFile", 0},
   };
   for (const auto& each : cases) {
     WriteBytes(kIni, before);
-    HostFailCall(each.fault, each.after);
+    HostFailCall(each.call, each.after);
     IniAddEntry("Rename", "NUL", kValue, kIni);
     HostClearFaults();
     std::string text;
