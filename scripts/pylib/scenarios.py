@@ -14,6 +14,7 @@ A scenario file (tests/scenarios/*.scn) has sections:
                locale that has it)
   [shares]     \\SERVER\SHARE = PATH: a share root of the machine (host only)
   [substitutes] Z: = PATH: a drive letter that shows a directory
+  [fail calls] NAME N [ERROR|exit]: a Win32 call of the run that fails (host only)
   [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text
                (\r and \n stand for CR and LF), or @standin, @library,
                @bare-library for a stand-in; under Wine also @linked-library
@@ -71,6 +72,7 @@ class Scenario:
         self.links = []
         self.shares = []
         self.substitutes = []
+        self.fail_calls = []
         self.extra_places = {}
         self.label = ""  # which value of a varied scenario
         self.expect = []  # (target or None, kind, arguments)
@@ -114,6 +116,8 @@ class Scenario:
                 getattr(self, section).append((place.strip(), target.strip()))
             elif section == "hold":
                 self.holds.append(line.strip())
+            elif section == "fail calls":
+                self.fail_calls.append(line.strip())
             elif section in ("expect", "expect host", "expect wine"):
                 kind, _, arguments = line.partition(":")
                 target = section.split()[1] if " " in section else None
@@ -238,7 +242,9 @@ def write_files(scenario, drive_dir, places, fixtures):
         host = find_or_make(drive_dir, expand(link, places), False)
         if os.path.isdir(host) and not os.path.islink(host):
             shutil.rmtree(host)
-        os.symlink(find_or_make(drive_dir, expand(target, places), True), host)
+        # Relative, so that a copy of the machine links within itself.
+        target_host = find_or_make(drive_dir, expand(target, places), True)
+        os.symlink(os.path.relpath(target_host, os.path.dirname(host)), host)
 
 
 # ---- what a run left ----
@@ -314,8 +320,8 @@ def compare_drives(before, after, ignore=()):
 class HostTarget:
     name = "host"
 
-    def __init__(self, build, work):
-        self.build = os.path.join(build, "host")
+    def __init__(self, build, work, preset="host"):
+        self.build = os.path.join(build, preset)
         self.work = work
         tests = os.path.join(self.build, "tests")
         self.fixtures = {"standin": os.path.join(tests, "standin"), "library": os.path.join(tests, "libstandinlib.so"),
@@ -327,64 +333,93 @@ class HostTarget:
         system = scenario.settings.get("system", windows + ("\\SYSTEM32" if nt else "\\SYSTEM"))
         return dict(scenario.extra_places, WINDOWS=windows, SYSTEM=expand(system, scenario.extra_places))
 
-    def run(self, scenario):
+    def write_machine_ini(self, scenario, directory, machine_lines=(), fail_calls=()):
+        """The scenario's machine.ini, with more [machine] lines and a [fail
+        calls] section when asked."""
         places = self.places(scenario)
-        directory = os.path.join(self.work, "host-" + scenario.name)
-        drive_c, drive_t = os.path.join(directory, "drive_c"), os.path.join(directory, "drive_t")
-        os.makedirs(drive_c)
-        os.makedirs(drive_t)
         with open(os.path.join(directory, "machine.ini"), "w", encoding="utf-8") as f:
             f.write("[machine]\nplatform=%s\nwindows=%s\nsystem=%s\ncurrent=C:\\\n" %
                     (scenario.settings["platform"], places["WINDOWS"], places["SYSTEM"]))
             for setting in ("short names", "wow64", "code page"):
                 if setting in scenario.settings:
                     f.write("%s=%s\n" % (setting, scenario.settings[setting]))
-            for section in ("shares", "substitutes"):
-                lines = ["%s=%s" % (place, expand(target, places)) for place, target in getattr(scenario, section)]
+            for line in machine_lines:
+                f.write(line + "\n")
+            sections = [(section, ["%s=%s" % (place, expand(target, places))
+                                   for place, target in getattr(scenario, section)])
+                        for section in ("shares", "substitutes")]
+            sections.append(("fail calls", [expand(line, places) for line in scenario.fail_calls] + list(fail_calls)))
+            for section, lines in sections:
                 if lines:
                     f.write("[%s]\n%s\n" % (section, "\n".join(lines)))
+
+    def prepare(self, scenario, directory):
+        """Builds the scenario's machine in directory."""
+        places = self.places(scenario)
+        drive_c = os.path.join(directory, "drive_c")
+        os.makedirs(drive_c)
+        os.makedirs(os.path.join(directory, "drive_t"))
+        self.write_machine_ini(scenario, directory)
         find_or_make(drive_c, places["SYSTEM"], True)
         write_files(scenario, drive_c, places, self.fixtures)
-        registry_file = os.path.join(directory, "registry.reg")
-        with open(registry_file, "wb") as f:
+        with open(os.path.join(directory, "registry.reg"), "wb") as f:
             f.write(registry_text(scenario, places))
-        with open(registry_file, "rb") as f:
-            registry_before = f.read()
-        drive_before = machine.snapshot_drive(drive_c)
 
-        env = dict(os.environ, PREUNINST_MACHINE=directory, STANDIN_LOG=LOG)
+    def execute(self, scenario, directory, extra_env=None, timeout=120):
+        """Runs the program once on the machine in directory."""
+        places = self.places(scenario)
+        drive_c, drive_t = os.path.join(directory, "drive_c"), os.path.join(directory, "drive_t")
+        for name in os.listdir(drive_t):
+            os.unlink(os.path.join(drive_t, name))
+        env = dict(os.environ, PREUNINST_MACHINE=directory, STANDIN_LOG=LOG, **(extra_env or {}))
         holders = []
-        for index, path in enumerate(scenario.holds):
-            ready = os.path.join(drive_t, "ready%d" % index)
-            holder_env = dict(env, WIN32_CMDLINE="standin --hold=%s --ready=T:\\ready%d --release=T:\\release" %
-                              (expand(path, places), index))
-            holders.append(subprocess.Popen([self.fixtures["standin"]],
-                                            env=ansi_environment(holder_env, codec(scenario), {"WIN32_CMDLINE"})))
-            deadline = time.time() + 20
-            while not os.path.exists(ready):
-                if time.time() > deadline or holders[-1].poll() is not None:
-                    raise RuntimeError("the program holding %s did not start" % path)
-                time.sleep(0.02)
-        answers = "".join(("j\n" if a == "yes" else "n\n") for a in scenario.answers())
         outcome = Outcome()
         try:
+            for index, path in enumerate(scenario.holds):
+                ready = os.path.join(drive_t, "ready%d" % index)
+                holder_env = dict(env, WIN32_CMDLINE="standin --hold=%s --ready=T:\\ready%d --release=T:\\release" %
+                                  (expand(path, places), index))
+                holders.append(subprocess.Popen([self.fixtures["standin"]],
+                                                env=ansi_environment(holder_env, codec(scenario), {"WIN32_CMDLINE"})))
+                deadline = time.time() + 20
+                while not os.path.exists(ready):
+                    if time.time() > deadline or holders[-1].poll() is not None:
+                        raise RuntimeError("the program holding %s did not start" % path)
+                    time.sleep(0.02)
+            answers = "".join(("j\n" if a == "yes" else "n\n") for a in scenario.answers())
             arguments = [a.encode(codec(scenario)) for a in expand(scenario.settings["command"], places).split(" ")]
-            run = subprocess.run([os.path.join(self.build, "preuninst").encode()] + arguments,
-                                 input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
-                                 timeout=120)
+            try:
+                run = subprocess.run([os.path.join(self.build, "preuninst").encode()] + arguments,
+                                     input=answers.encode(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                                     timeout=timeout)
+                outcome.exit = run.returncode
+                outcome.output = run.stderr.decode("utf-8", "replace")
+            except subprocess.TimeoutExpired as expired:
+                outcome.exit = "timeout"
+                outcome.output = (expired.stderr or b"").decode("utf-8", "replace")
         finally:
             open(os.path.join(drive_t, "release"), "w").close()
             for holder in holders:
                 holder.wait(timeout=20)
-        outcome.exit = run.returncode
-        outcome.output = run.stderr.decode("utf-8", "replace")
         outcome.boxes = parse_boxes(outcome.output)
-        outcome.calls = parse_calls(os.path.join(drive_t, "CALLS.LOG"))
+        # Paths on the host, when the stand-ins give them, named after the machine.
+        outcome.calls = [line.replace(drive_c, "C:") for line in parse_calls(os.path.join(drive_t, "CALLS.LOG"))]
+        with open(os.path.join(directory, "registry.reg"), "rb") as f:
+            outcome.registry = machine.parse_regedit4(f.read())
+        outcome.drive = drive_c
+        return outcome
+
+    def run(self, scenario):
+        directory = os.path.join(self.work, "host-" + scenario.name)
+        self.prepare(scenario, directory)
+        registry_file = os.path.join(directory, "registry.reg")
+        with open(registry_file, "rb") as f:
+            registry_before = f.read()
+        drive_before = machine.snapshot_drive(os.path.join(directory, "drive_c"))
+        outcome = self.execute(scenario, directory)
         with open(registry_file, "rb") as f:
             registry_after = f.read()
-        outcome.registry = machine.parse_regedit4(registry_after)
-        outcome.drive = drive_c
-        outcome.unchanged = compare_drives(drive_before, machine.snapshot_drive(drive_c))
+        outcome.unchanged = compare_drives(drive_before, machine.snapshot_drive(outcome.drive))
         if registry_after != registry_before:
             outcome.unchanged.append("registry.reg was written")
         return outcome
@@ -420,8 +455,9 @@ class WineTarget:
         prefix = wine.new_prefix(scenario.name, drive_t)
         drive_c = os.path.join(prefix, "drive_c")
         write_files(scenario, drive_c, places, self.fixtures)
-        if scenario.shares:
-            raise RuntimeError("Wine has no shares of its own machine: make the scenario host-only")
+        if scenario.shares or scenario.fail_calls:
+            raise RuntimeError("Wine has no shares of its own machine and fails no call on demand: "
+                               "make the scenario host-only")
         for letter, target in scenario.substitutes:
             # A drive letter of Wine's is a link in dosdevices, as SUBST makes one.
             os.symlink(find_or_make(drive_c, expand(target, places), True),
@@ -557,6 +593,13 @@ def main():
                         help="under Wine, afterwards the unit suite of the same build in the same fresh prefix "
                              "(half a minute less than a prefix of its own), its output to LOG")
     parser.add_argument("--keep", action="store_true")
+    parser.add_argument("--host-build", default="host", help="the host build to run (host or host-asan)")
+    parser.add_argument("--sweep", choices=["errors", "exits", "both"],
+                        help="on the host: the fault sweep, each Win32 call of a run failing in turn (errors), "
+                             "or the run ending there and an undisturbed run after it (exits)")
+    parser.add_argument("--exit-step", type=int, default=1, metavar="N",
+                        help="with --sweep: only every N-th failure point for the exits")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2, help="runs at once in a sweep")
     parser.add_argument("names", nargs="*", help="scenario names (default: all)")
     options = parser.parse_args()
     files = sorted(f for f in os.listdir(SCENARIOS) if f.endswith(".scn"))
@@ -572,8 +615,25 @@ def main():
             stack.callback(print, "kept %s" % work)
         else:
             stack.callback(shutil.rmtree, work, ignore_errors=True)
+        if options.sweep:
+            if options.target != "host":
+                parser.error("the sweep runs on the host")
+            import sweep
+            target = HostTarget(options.build, work, options.host_build)
+            modes = ["errors", "exits"] if options.sweep == "both" else [options.sweep]
+            points = runs = found = 0
+            started = time.time()
+            for scenario in scenarios:
+                print("== sweep %s%s: %s" % (scenario.name, " " + scenario.label if scenario.label else "",
+                                             scenario.settings["title"]), flush=True)
+                p, r, f = sweep.sweep(target, scenario, work, options.jobs, modes, options.exit_step,
+                                      log=lambda text: print(text, flush=True))
+                points, runs, found = points + p, runs + r, found + f
+            print("sweep of %d scenarios: %d failure points, %d runs, %d violations, %.0f s" %
+                  (len(scenarios), points, runs, found, time.time() - started))
+            return 1 if found or not scenarios else 0
         if options.target == "host":
-            target, workers = HostTarget(options.build, work), 1
+            target, workers = HostTarget(options.build, work, options.host_build), 1
         else:
             import wine as wine_module
             # Each scenario has a prefix and a Wine server of its own: two at once.

@@ -1,0 +1,473 @@
+"""The fault sweep of the scenario runner (scenarios.py --sweep): a scenario
+runs once undisturbed, counting its Win32 calls; then once for every call,
+that call failing (errors), or the process ending at it, followed by a second
+undisturbed run on the machine it left (exits). Each run is checked for what
+must hold whatever fails:
+
+1. no crash, hang or sanitizer report; exit code 0 or 1;
+2. what the scenario expects to be kept that was there before is still there;
+3. WININIT.INI keeps every old byte, in order, and gains only whole entries;
+   the pending renames keep every old pair and gain only whole pairs;
+4. no SharedDLLs count ends lower than in the undisturbed run, no other
+   program's count changes, a guarded runtime ends as in the undisturbed run
+   or read-only;
+5. no program is started and no library loaded that the undisturbed run does
+   not start or load;
+6. a failure stays local: each removal the undisturbed run makes and this run
+   misses is explained by the failed call (what it was about, or what depends
+   on it), or the run ends where the removal itself stops it (a refused
+   confirmation, a component in use, a failed main uninstaller).
+"""
+
+import concurrent.futures
+import os
+import re
+import shutil
+import threading
+import time
+
+import machine
+
+SHARED_DLLS = "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\SHAREDDLLS"
+SESSION_MANAGER = "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SESSION MANAGER"
+GUARDED_RUNTIMES = ("MSVCRT40.DLL", "MFC40.DLL")
+COUNTED_LIBRARY = "AWLHUT32.DLL"
+SANITIZER_REPORTS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
+                     "UndefinedBehaviorSanitizer")
+KILLED = 255  # the exit status of a run ended at a call
+RESTART_NOTICE = "Einige Komponenten werden erst beim n"
+IN_USE_WARNING = "Ein Teilprogramm l"
+VALUE_CALLS = ("RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA")
+# Removals the program decides on the strength of something else it reads:
+# a port's class key goes with the mark of its enumeration key.
+DEPENDENCIES = [(re.compile(r"^(HKEY_LOCAL_MACHINE\\ENUM\\ROOT\\PORTS\\COM\d)(\\|$)"),
+                 "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\CLASS\\PORTS\\")]
+
+
+class State:
+    """What a machine holds after a run: its files, registry, WININIT.INI."""
+
+    def __init__(self, directory, places):
+        drive = os.path.join(directory, "drive_c")
+        # The stand-ins are hard links that no run changes: not read again.
+        self.files = machine.snapshot_drive(drive, digest_limit=65536)
+        with open(os.path.join(directory, "registry.reg"), "rb") as f:
+            self.registry = machine.parse_regedit4(f.read())
+        wininit = lookup_host(drive, places["WINDOWS"] + "\\WININIT.INI")
+        self.wininit = open(wininit, "rb").read() if wininit else None
+
+    def values(self):
+        """Every value, by folded KEY\\NAME: (type, data)."""
+        return {folded + "\\" + name: (value[1], value[2])
+                for folded, key in self.registry.keys.items() for name, value in key["values"].items()}
+
+
+def lookup_host(drive, windows_path):
+    parts = [p for p in windows_path.split(":\\", 1)[1].split("\\") if p]
+    current = drive
+    for part in parts:
+        if not os.path.isdir(current):
+            return None
+        match = next((n for n in os.listdir(current) if n.upper() == part.upper()), None)
+        if match is None:
+            return None
+        current = os.path.join(current, match)
+    return current
+
+
+def clone(template, directory):
+    """A copy of a prepared machine: big files (the stand-ins, which no run
+    changes) hard-linked, everything else copied, links kept as links."""
+    def copy(source, target):
+        if os.path.getsize(source) > 65536:
+            os.link(source, target)
+        else:
+            shutil.copy2(source, target)
+    shutil.copytree(template, directory, symlinks=True, copy_function=copy)
+
+
+def read_counts(directory):
+    counts = []
+    with open(os.path.join(directory, "calls.txt")) as f:
+        for line in f:
+            name, count = line.split()
+            counts.append((name, int(count)))
+    return counts
+
+
+def read_trace(path):
+    """The undisturbed run's calls in order: (name, nth) -> (index, subject)."""
+    trace = {}
+    with open(path, "rb") as f:
+        for line in f.read().decode("cp1252", "replace").splitlines():
+            index, name, nth, subject = (line.split(" ", 3) + [""])[:4]
+            trace[(name, int(nth))] = (int(index), subject)
+    return trace
+
+
+# ---- paths and keys, to tell what a call was about ----
+
+class Places:
+    """Turns the spellings a run uses into the folded paths of the machine's
+    snapshot: shares and substituted drives lead to their directories, and
+    so does a path through a link (the link itself is a place of its own)."""
+
+    def __init__(self, scenario, places):
+        def folded(text):
+            return machine.fold(expand_place(text, places)).rstrip("\\")
+        self.mapped = [(folded(root), folded(target)) for root, target in scenario.shares + scenario.substitutes]
+        self.links = [(folded(link), folded(target)) for link, target in scenario.links]
+
+    def normal(self, path):
+        path = machine.fold(path.replace("/", "\\"))
+        unc = path.startswith("\\\\")
+        parts = []
+        for part in path.split("\\"):
+            if part == "..":
+                if len(parts) > 1:
+                    parts.pop()
+            elif part not in (".", ""):
+                parts.append(part.rstrip(". "))
+        path = ("\\\\" if unc else "") + "\\".join(parts)
+        for root, target in self.mapped:
+            if path == root or path.startswith(root + "\\"):
+                path = target + path[len(root):]
+        for _ in self.links:
+            for link, target in self.links:
+                if path.startswith(link + "\\"):
+                    path = target + path[len(link):]
+        return path
+
+
+def expand_place(text, places):
+    for name, value in places.items():
+        text = text.replace("%" + name + "%", value)
+    return text
+
+
+def related(item, subject):
+    """Whether item and subject are the same path or key, or one lies below
+    the other (a directory or key that could not go keeps those above it).
+    A SharedDLLs count is also about the file it names."""
+    if not subject or not item:
+        return False
+    if item == subject or item.startswith(subject + "\\") or subject.startswith(item + "\\"):
+        return True
+    count = SHARED_DLLS + "\\"
+    if item.startswith(count):
+        return related(item[len(count):], subject[len(count):] if subject.startswith(count) else subject)
+    return False
+
+
+# ---- the invariants ----
+
+class Baseline:
+    """The scenario's machine before any run, and after the undisturbed one."""
+
+    def __init__(self, target, scenario, template, undisturbed, outcome, trace):
+        self.scenario = scenario
+        self.places = target.places(scenario)
+        self.paths = Places(scenario, self.places)
+        self.before = State(template, self.places)
+        self.after = State(undisturbed, self.places)
+        self.outcome = outcome
+        self.trace = trace
+        self.command = expand_place(scenario.settings["command"], self.places)
+        # What the removal must keep: the scenario's file, key and value
+        # expectations on things that were there before, and the canaries.
+        self.kept_files, self.kept_keys, self.kept_values = [], [], {}
+        expectations = [(kind, [expand_place(a, self.places) for a in args])
+                        for who, kind, args in scenario.expect if who in (None, "host")]
+        before_values = self.before.values()
+        for kind, args in expectations + [("file", ["C:\\OTHER\\KEEP.TXT"]),
+                                          ("key", ["HKLM\\Software\\Other Vendor\\Other Program"])]:
+            if kind == "file" and machine.fold(args[0]) in self.before.files:
+                self.kept_files.append(args[0])
+            elif kind == "key" and self.before.registry.key(args[0]) is not None:
+                self.kept_keys.append(args[0])
+            elif kind == "value":
+                folded = machine.fold(machine.normalise_key(args[0])) + "\\" + machine.fold(args[1])
+                wanted = machine.parse_data(args[2])
+                if not folded.startswith(SHARED_DLLS + "\\") and before_values.get(folded) == wanted:
+                    self.kept_values[folded] = wanted
+        # What the undisturbed run removes: files, keys, values.
+        self.values = set(v for v in before_values if v not in self.after.values())
+        self.removals = ([p for p in self.before.files if p not in self.after.files] +
+                         [k for k in self.before.registry.keys if k not in self.after.registry.keys] +
+                         sorted(self.values))
+        # When the undisturbed run tests the first component, and which of
+        # its removals are the file clean-up: those before the first key or
+        # value it removes, all of them built on the program directory.
+        self.check_index = min((index for (name, nth), (index, subject) in trace.items()
+                                if name == "CreateFileA" and subject.upper().endswith("HUBCORE.DLL")),
+                               default=0)
+        removed_at = {}
+        for (name, nth), (index, subject) in trace.items():
+            if name in ("DeleteFileA", "RemoveDirectoryA"):
+                removed_at.setdefault(self.paths.normal(subject), index)
+            elif name in ("RegDeleteKeyA", "RegDeleteValueA"):
+                removed_at.setdefault(machine.fold(subject), index)
+        registry_start = min((index for item, index in removed_at.items() if item.startswith("HKEY_")),
+                             default=0)
+        self.file_cleanup = set(item for item, index in removed_at.items()
+                                if index < registry_start and item in self.removals)
+        self.runs = set(line for line in outcome.calls if line.startswith(("run ", "load ", "image ")))
+
+
+def counted(state):
+    return {name[len(SHARED_DLLS) + 1:]: value for name, value in state.values().items()
+            if name.startswith(SHARED_DLLS + "\\")}
+
+
+def dword(value):
+    """A count: a REG_DWORD's number, 0 for none; None for a value of
+    another type or length."""
+    if value is None:
+        return 0
+    if value[0] != machine.REG_DWORD or len(value[1]) != 4:
+        return None
+    return int.from_bytes(value[1], "little")
+
+
+def wininit_kept(old, new):
+    """Whether new is old with only whole NUL= entries added where the
+    program adds them: after the first [Rename] header's line, or in a new
+    section at the end."""
+    if old is None:
+        return new is None or re.fullmatch(rb"(\[Rename\](\r\nNUL=[^\r\n\x00]+)+)?", new) is not None
+    entries = rb"(\r\nNUL=[^\r\n\x00]+)*"
+    header = re.search(rb"\[rename\]", old.split(b"\0")[0], re.I)
+    if header:
+        end = header.end()
+        while end < len(old) and old[end:end + 1] not in (b"\r", b"\n"):
+            end += 1
+        middle = new[end:len(new) - (len(old) - end)]
+        return (len(new) >= len(old) and new.startswith(old[:end]) and new.endswith(old[end:])
+                and re.fullmatch(entries, middle) is not None)
+    tail = new[len(old):]
+    return new.startswith(old) and re.fullmatch(rb"((\r\n)?\[Rename\]" + entries + rb")?", tail) is not None
+
+
+def pending_kept(old, new):
+    """Whether the pending renames keep every old pair and gain only whole
+    ones: each pair a source and a target (empty: delete), both ended."""
+    pairs = rb"(\\\?\?\\[^\0]+\0(!?\\\?\?\\[^\0]+)?\0)*\0"
+    if new is None:
+        return old is None
+    if old is None:
+        return re.fullmatch(pairs, new) is not None
+    return new.startswith(old[:-1]) and re.fullmatch(pairs, new[len(old) - 1:]) is not None
+
+
+def pending(state):
+    found = state.registry.value(SESSION_MANAGER, "PendingFileRenameOperations")
+    return None if found is None else found[1]
+
+
+def invariants(base, outcome, state, killed=False):
+    """The violations of invariants 1 to 5 by one run."""
+    violations = []
+    if outcome.exit == "timeout":
+        violations.append("hangs")
+    elif outcome.exit not in ((KILLED,) if killed else (0, 1)):
+        violations.append("exit code %s" % outcome.exit)
+    for report in SANITIZER_REPORTS:
+        if report in outcome.output:
+            violations.append("sanitizer: " + outcome.output[outcome.output.index(report):][:200])
+    for path in base.kept_files:
+        if machine.fold(path) not in state.files:
+            violations.append("%s is gone" % path)
+    for key in base.kept_keys:
+        if state.registry.key(key) is None:
+            violations.append("key %s is gone" % key)
+    values = state.values()
+    for name, wanted in base.kept_values.items():
+        if values.get(name) != wanted:
+            violations.append("value %s changed" % name)
+    if not wininit_kept(base.before.wininit, state.wininit):
+        violations.append("WININIT.INI damaged: %r" % state.wininit)
+    if not pending_kept(pending(base.before), pending(state)):
+        violations.append("pending renames damaged: %r" % pending(state))
+    before_counts, base_counts, counts = counted(base.before), counted(base.after), counted(state)
+    system = machine.fold(base.places["SYSTEM"])
+    for name in set(before_counts) | set(base_counts) | set(counts):
+        touched = name == system + "\\" + COUNTED_LIBRARY or before_counts.get(name) != base_counts.get(name)
+        if not touched:
+            if counts.get(name) != before_counts.get(name):
+                violations.append("another program's count %s changed" % name)
+        elif dword(base_counts.get(name)) is not None:
+            if dword(counts.get(name)) is None or dword(counts.get(name)) < dword(base_counts.get(name)):
+                violations.append("count %s ends lower: %s" % (name, counts.get(name)))
+    for runtime in GUARDED_RUNTIMES:
+        key = system + "\\" + runtime
+        if key in base.after.files:
+            wanted = base.after.files[key]["attributes"]
+            found = state.files.get(key, {}).get("attributes")
+            if found not in (wanted, wanted | machine.READONLY):
+                violations.append("%s has attributes %s" % (runtime, found))
+    for line in outcome.calls:
+        if line.startswith(("run ", "load ", "image ")) and line not in base.runs:
+            violations.append("not in the undisturbed run: " + line)
+    return violations
+
+
+def locality(base, outcome, state, failed):
+    """Invariant 6: the removals this run misses, and those the failed call
+    does not explain. failed: (name, nth)."""
+    present = set(state.files) | set(state.registry.keys) | set(state.values())
+    missing = [item for item in base.removals if item in present]
+    if not missing:
+        return 0, []
+    boxes = [text for caption, text, kind in outcome.boxes]
+    # Where the removal itself ends early: a refused confirmation, a
+    # component in use, a main uninstaller that failed (or could not be
+    # started or waited for).
+    index, subject = base.trace.get(failed, (0, ""))
+    if outcome.exit == 1 or any(text.startswith(IN_USE_WARNING) for text in boxes):
+        return len(missing), []
+    if not any(text.startswith(RESTART_NOTICE) for text in boxes):
+        if subject == base.command:
+            return len(missing), []
+        return len(missing), ["the removal stopped (no restart notice)"]
+    about = base.paths.normal(subject) if subject[1:3] == ":\\" or subject.startswith("\\\\") else \
+        machine.fold(subject)
+    # A search is about its directory, a value about its key too.
+    subjects = [about]
+    if failed[0] in ("FindFirstFileA", "FindNextFileA", "FindClose") or failed[0] in VALUE_CALLS:
+        subjects.append(about.rsplit("\\", 1)[0])
+    for pattern, dependent in DEPENDENCIES:
+        found = pattern.match(subjects[-1])
+        if found:
+            subjects.append(dependent + found.group(1).rsplit("\\", 1)[1])
+    unexplained = []
+    for item in missing:
+        key = item.rsplit("\\", 1)[0] if item in base.values else item
+        if any(related(item, s) or related(key, s) for s in subjects):
+            continue
+        # The file clean-up depends on the program directory: on the calls
+        # that read and check its value, before the first component is tested.
+        if index < base.check_index and item in base.file_cleanup:
+            continue
+        unexplained.append(item)
+    return len(missing), unexplained
+
+
+def leftovers(base, state):
+    """How a machine differs from the one the undisturbed run leaves, as
+    kinds of difference; and the harm: whatever it lacks that that one has."""
+    kinds, harm = set(), []
+    for path in state.files:
+        if path not in base.after.files:
+            kinds.add("file kept: " + path)
+        elif state.files[path]["attributes"] != base.after.files[path]["attributes"]:
+            kinds.add("attributes of " + path)
+    for path in base.after.files:
+        if path not in state.files:
+            harm.append("%s removed, which an undisturbed run keeps" % base.after.files[path]["path"])
+    values, base_values = state.values(), base.after.values()
+    for name in set(values) | set(base_values):
+        if name not in base_values:
+            kinds.add("value kept: " + name)
+        elif name not in values:
+            if not name.startswith(SHARED_DLLS + "\\"):
+                harm.append("value %s removed, which an undisturbed run keeps" % name)
+        elif values[name] != base_values[name]:
+            kinds.add("value changed: " + name)
+    for key in state.registry.keys:
+        if key not in base.after.registry.keys:
+            kinds.add("key kept: " + key)
+    for key in base.after.registry.keys:
+        if key not in state.registry.keys:
+            harm.append("key %s removed, which an undisturbed run keeps" % key)
+    return kinds, harm
+
+
+# ---- the driver ----
+
+def sweep(target, scenario, work, workers, modes, exit_step=1, log=print):
+    """Sweeps one scenario; returns (failure points, runs, violations)."""
+    started = time.time()
+    places = target.places(scenario)
+    template = os.path.join(work, "sweep-" + scenario.name)
+    target.prepare(scenario, template)
+    undisturbed = template + "-undisturbed"
+    clone(template, undisturbed)
+    target.write_machine_ini(scenario, undisturbed, ["call counts=yes"])
+    trace_file = undisturbed + ".trace"
+    environment = {"STANDIN_WHERE": "1"}
+    outcome = target.execute(scenario, undisturbed, dict(environment, PREUNINST_CALL_TRACE=trace_file))
+    base = Baseline(target, scenario, template, undisturbed, outcome, read_trace(trace_file))
+    problems = invariants(base, outcome, base.after)
+    if problems:
+        log("%s: the undisturbed run itself fails: %s" % (scenario.name, "; ".join(problems)))
+        return 0, 1, len(problems)
+    points = [(name, nth) for name, count in read_counts(undisturbed) for nth in range(1, count + 1)]
+    shutil.rmtree(undisturbed, ignore_errors=True)
+
+    # Each worker clones a machine of its own: the stand-ins are hard links,
+    # and two runs at once on one file would see each other's locks.
+    templates = {}
+
+    def own_template():
+        thread = threading.get_ident()
+        if thread not in templates:
+            templates[thread] = "%s-%d" % (template, len(templates) + 1)
+            target.prepare(scenario, templates[thread])
+        return templates[thread]
+
+    def errors(point):
+        directory = os.path.join(work, "%s-%s-%d" % (scenario.name, point[0], point[1]))
+        clone(own_template(), directory)
+        target.write_machine_ini(scenario, directory, fail_calls=["%s %d" % point])
+        result = target.execute(scenario, directory, environment, timeout=60)
+        state = State(directory, places)
+        violations = invariants(base, result, state)
+        missing, unexplained = locality(base, result, state, point)
+        if unexplained:
+            violations.append("%d removals missing, not explained by the failed call: %s" %
+                              (len(unexplained), ", ".join(unexplained[:5])))
+        shutil.rmtree(directory, ignore_errors=True)
+        return point, missing, violations, set()
+
+    def exits(point):
+        directory = os.path.join(work, "%s-%s-%d-exit" % (scenario.name, point[0], point[1]))
+        clone(own_template(), directory)
+        target.write_machine_ini(scenario, directory, fail_calls=["%s %d exit" % point])
+        first = target.execute(scenario, directory, environment, timeout=60)
+        violations = ["cut: " + v for v in invariants(base, first, State(directory, places), killed=True)]
+        target.write_machine_ini(scenario, directory)
+        second = target.execute(scenario, directory, environment, timeout=60)
+        state = State(directory, places)
+        violations += ["then: " + v for v in invariants(base, second, state)]
+        kinds, harm = leftovers(base, state)
+        violations += ["then: " + h for h in harm]
+        shutil.rmtree(directory, ignore_errors=True)
+        return point, 0, violations, kinds
+
+    runs = 1
+    found = 0
+    with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+        for mode in modes:
+            chosen = points if mode == "errors" else points[::exit_step]
+            results = list(pool.map(errors if mode == "errors" else exits, chosen))
+            runs += len(chosen) * (1 if mode == "errors" else 2)
+            missing_total = sum(r[1] for r in results)
+            kinds = {}
+            for point, missing, violations, left in results:
+                for violation in violations:
+                    log("  %s %s %d%s: %s" % (mode, point[0], point[1], " exit" if mode == "exits" else "",
+                                              violation))
+                found += len(violations)
+                for kind in left:
+                    kinds[kind] = kinds.get(kind, 0) + 1
+            log("  %s: %d failure points%s, %d with violations, %d removals missed in all" %
+                (mode, len(chosen), "" if len(chosen) == len(points) else " of %d" % len(points),
+                 sum(1 for r in results if r[2]), missing_total))
+            if kinds:
+                log("  what a second run after a cut leaves (failure points):")
+                for kind, count in sorted(kinds.items(), key=lambda item: (-item[1], item[0]))[:40]:
+                    log("    %4d  %s" % (count, kind))
+    for directory in [template] + list(templates.values()):
+        shutil.rmtree(directory, ignore_errors=True)
+    log("  %s: %d runs in %.0f s" % (scenario.name, runs, time.time() - started))
+    return len(points), runs, found
