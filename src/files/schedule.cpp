@@ -24,7 +24,8 @@ const char* FindSectionHeader(const char* text, const char* section) {
       while (*close != '\0' && *close != ']') ++close;
     }
     if (*close != ']') return nullptr;
-    if (static_cast<size_t>(close - name) == length && (length == 0 || AsciiEqualNoCase(name, section, length))) {
+    if (static_cast<size_t>(close - name) == length &&
+        (length == 0 || AsciiEqualNoCase(name, section, length))) {
       return close + 1;
     }
     cursor = name;
@@ -60,6 +61,9 @@ bool PlanIniEntry(const char* text, DWORD size, const char* section, const char*
   return StrFormat(entry, capacity, "[%s]\r\n%s=%s", section, key, value);
 }
 
+// Room for the entry text behind the file's bytes in the one buffer.
+const DWORD kEntryCapacity = 520;
+
 void IniAddEntry(const char* section, const char* key, const char* value, const char* file) {
   // The profile functions keep a cached copy; flush it before editing.
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
@@ -67,23 +71,30 @@ void IniAddEntry(const char* section, const char* key, const char* value, const 
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return;
   const DWORD size = GetFileSize(handle, nullptr);
-  char* text = size != INVALID_FILE_SIZE ? static_cast<char*>(LocalAlloc(LMEM_FIXED, size + 1)) : nullptr;
+  char* text = size != INVALID_FILE_SIZE && size <= INVALID_FILE_SIZE - kEntryCapacity - 1
+                   ? static_cast<char*>(LocalAlloc(LMEM_FIXED, size + kEntryCapacity + 1))
+                   : nullptr;
   DWORD read = 0;
   // A short read would leave part of the buffer unknown, to be written back.
   if (text != nullptr && ReadFile(handle, text, size, &read, nullptr) && read == size) {
     text[size] = '\0';
-    char entry[520];
+    char entry[kEntryCapacity];
     DWORD insertAt = 0;
     if (PlanIniEntry(text, size, section, key, value, entry, CountOf(entry), &insertAt)) {
+      // The entry and the bytes after it go out in one write: a run cut off
+      // between two writes would leave the entry over old bytes, lost.
+      const DWORD length = static_cast<DWORD>(StrLength(entry));
+      const DWORD moved = size - insertAt;
+      for (DWORD i = moved; i > 0; --i) text[insertAt + length + i - 1] = text[insertAt + i - 1];
+      for (DWORD i = 0; i < length; ++i) text[insertAt + i] = entry[i];
       const bool written =
           SetFilePointer(handle, static_cast<LONG>(insertAt), nullptr, FILE_BEGIN) == insertAt &&
-          WriteAll(handle, entry, static_cast<DWORD>(StrLength(entry))) &&
-          WriteAll(handle, text + insertAt, size - insertAt) && SetEndOfFile(handle);
+          WriteAll(handle, text + insertAt, length + moved) && SetEndOfFile(handle);
       if (!written) {
         // Put back what was there: the moved bytes, and the old length. Never
         // write where the position is not known.
         if (SetFilePointer(handle, static_cast<LONG>(insertAt), nullptr, FILE_BEGIN) == insertAt) {
-          WriteAll(handle, text + insertAt, size - insertAt);
+          WriteAll(handle, text + insertAt + length, moved);
         }
         if (SetFilePointer(handle, static_cast<LONG>(size), nullptr, FILE_BEGIN) == size)
           SetEndOfFile(handle);
