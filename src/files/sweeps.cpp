@@ -34,14 +34,15 @@ bool Join(char* path, size_t capacity, const char* directory, const char* name) 
 }
 
 // Asked without its trailing backslash: with one, Windows may report what
-// the link leads to instead of the link.
+// the link leads to instead of the link. A directory whose attributes cannot
+// be had counts as one: nothing is entered or removed on a guess.
 bool IsLink(const char* directory) {
   char path[460];
-  if (!StrCopy(path, CountOf(path), directory)) return false;
+  if (!StrCopy(path, CountOf(path), directory)) return true;
   size_t length = StrLength(path);
   while (length > 3 && path[length - 1] == '\\') path[--length] = '\0';
   const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // Whether a found name can be used as the name it is. Win32 paths drop

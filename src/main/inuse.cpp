@@ -6,21 +6,29 @@
 #include "main/messages.h"
 #include "text/texts.h"
 
-int FileExists(const char* path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(path, &found);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  FindClose(search);
-  return 1;
-}
-
 int IsFileLocked(const char* path) {
-  if (!FileExists(path)) return 0;
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 1;
-  CloseHandle(file);
-  return 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return 0;
+  }
+  // Only a file that is not there is free: an open refused for any other
+  // reason (in use, read-only, or a failure) keeps the removal from going on.
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return 0;
+    default:
+      return 1;
+  }
 }
 
 int CheckComponentFree(const char* directory, const char* name) {

@@ -2,11 +2,9 @@
 #ifndef PREUNINST_MAIN_INUSE_H
 #define PREUNINST_MAIN_INUSE_H
 
-// 1 when a search finds the path, else 0.
-int FileExists(const char* path);
-
-// 1 when the file exists and cannot be opened for exclusive reading and
-// writing (another program holds it, or it is read-only); else 0.
+// 0 when the file is not there or can be opened for exclusive reading and
+// writing; else 1 (another program holds it, it is read-only, or the open
+// failed otherwise).
 int IsFileLocked(const char* path);
 
 // 1 when directory+name is free; otherwise warns, naming the file, and

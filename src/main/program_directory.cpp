@@ -53,35 +53,45 @@ struct DirectoryIdentity {
   char shortForm[260];
 };
 
-bool StableShortForm(const char* path, char* shortForm, DWORD capacity) {
+// How well a directory could be told: only a directory that is not there at
+// all may be passed over; one that cannot be told otherwise rules out nothing.
+enum class Told { kKnown, kAbsent, kUnknown };
+
+Told AfterFailure() {
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Told::kAbsent : Told::kUnknown;
+}
+
+Told StableShortForm(const char* path, char* shortForm, DWORD capacity) {
   char current[260];
-  if (!StrCopy(current, CountOf(current), path)) return false;
+  if (!StrCopy(current, CountOf(current), path)) return Told::kUnknown;
   for (int round = 0; round < 8; ++round) {
     char shortPath[260];
     const DWORD shortLength = GetShortPathNameA(current, shortPath, CountOf(shortPath));
-    if (shortLength == 0 || shortLength >= CountOf(shortPath)) return false;
+    if (shortLength == 0) return AfterFailure();
+    if (shortLength >= CountOf(shortPath)) return Told::kUnknown;
     const DWORD length = GetFullPathNameA(shortPath, capacity, shortForm, nullptr);
-    if (length == 0 || length >= capacity) return false;
-    if (lstrcmpiA(shortForm, current) == 0) return true;
-    if (!StrCopy(current, CountOf(current), shortForm)) return false;
+    if (length == 0 || length >= capacity) return Told::kUnknown;
+    if (lstrcmpiA(shortForm, current) == 0) return Told::kKnown;
+    if (!StrCopy(current, CountOf(current), shortForm)) return Told::kUnknown;
   }
-  return false;
+  return Told::kUnknown;
 }
 
-bool IdentifyDirectory(const char* path, int isNt, DirectoryIdentity* identity) {
+Told IdentifyDirectory(const char* path, int isNt, DirectoryIdentity* identity) {
   identity->shortForm[0] = '\0';
   if (!isNt) return StableShortForm(path, identity->shortForm, CountOf(identity->shortForm));
   HANDLE directory = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (directory == INVALID_HANDLE_VALUE) return false;
+  if (directory == INVALID_HANDLE_VALUE) return AfterFailure();
   BY_HANDLE_FILE_INFORMATION information;
   const bool known = GetFileInformationByHandle(directory, &information) != 0;
   CloseHandle(directory);
-  if (!known) return false;
+  if (!known) return Told::kUnknown;
   identity->volume = information.dwVolumeSerialNumber;
   identity->indexHigh = information.nFileIndexHigh;
   identity->indexLow = information.nFileIndexLow;
-  return true;
+  return Told::kKnown;
 }
 
 bool SameDirectory(const DirectoryIdentity& left, const DirectoryIdentity& right, int isNt) {
@@ -91,53 +101,76 @@ bool SameDirectory(const DirectoryIdentity& left, const DirectoryIdentity& right
 
 // Windows' own places: the Windows and the system directory, and on 64-bit
 // Windows the 32-bit system directory and the real one a 32-bit program
-// sees as Sysnative.
-const int kMaxWindowsPlaces = 4;
+// sees as Sysnative. The 32-bit one is known twice, by the call that names
+// it and by its place in the Windows directory, so that one failing call
+// cannot hide it.
+struct WindowsPlace {
+  char path[260];
+  bool optional;  // passed over where it is not there
+};
 
-int WindowsPlaces(char (*places)[260], int isNt) {
+const int kMaxWindowsPlaces = 5;
+
+bool AddPlace(WindowsPlace* places, int* count, const char* directory, const char* name, bool optional) {
+  WindowsPlace& place = places[*count];
+  place.optional = optional;
+  if (!StrCopy(place.path, CountOf(place.path), directory) ||
+      !StrAppend(place.path, CountOf(place.path), name)) {
+    return false;
+  }
+  ++*count;
+  return true;
+}
+
+// How many places, or -1 when one that must be there cannot be had.
+int WindowsPlaces(WindowsPlace* places, int isNt) {
   int count = 0;
-  if (!WindowsDirectoryWith(places[count], CountOf(places[count]), "")) return -1;
-  ++count;
-  if (!SystemDirectoryWith(places[count], CountOf(places[count]), "")) return -1;
-  ++count;
+  char windowsDir[260];
+  char systemDir[260];
+  if (!WindowsDirectoryWith(windowsDir, CountOf(windowsDir), "") ||
+      !SystemDirectoryWith(systemDir, CountOf(systemDir), "") ||
+      !AddPlace(places, &count, windowsDir, "", false) || !AddPlace(places, &count, systemDir, "", false)) {
+    return -1;
+  }
   // Looked up at run time: Windows before XP has no such call.
   typedef UINT(WINAPI * Wow64Directory)(LPSTR, UINT);
   const HMODULE kernel = isNt ? GetModuleHandleA("KERNEL32.DLL") : nullptr;
   const FARPROC lookup = kernel != nullptr ? GetProcAddress(kernel, "GetSystemWow64DirectoryA") : nullptr;
   if (lookup != nullptr) {
+    char wow64Dir[260];
     const Wow64Directory wow64 = reinterpret_cast<Wow64Directory>(reinterpret_cast<void (*)(void)>(lookup));
-    const UINT length = wow64(places[count], CountOf(places[count]));
-    if (length != 0 && length < CountOf(places[count])) ++count;
+    const UINT length = wow64(wow64Dir, CountOf(wow64Dir));
+    if (length != 0 && length < CountOf(wow64Dir)) AddPlace(places, &count, wow64Dir, "", false);
   }
-  if (StrCopy(places[count], CountOf(places[count]), places[0]) &&
-      StrAppend(places[count], CountOf(places[count]), "\\Sysnative")) {
-    const DWORD attributes = GetFileAttributesA(places[count]);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) ++count;
-  }
+  AddPlace(places, &count, windowsDir, "\\SysWOW64", true);
+  AddPlace(places, &count, windowsDir, "\\Sysnative", true);
   return count;
 }
 
 // Whether removing things in and around directory could hit Windows: it is
-// one of Windows' places, lies inside one, or is above one. When Windows'
-// own directories, or any directory on the way, cannot be told, nothing can
-// be ruled out.
+// one of Windows' places, lies inside one, or is above one. When one of
+// them, or any directory on the way, cannot be told, nothing can be ruled
+// out.
 bool TouchesWindows(const char* directory, int isNt) {
-  char places[kMaxWindowsPlaces][260];
+  WindowsPlace places[kMaxWindowsPlaces];
   const int count = WindowsPlaces(places, isNt);
   if (count < 0) return true;
   DirectoryIdentity place[kMaxWindowsPlaces];
   int known = 0;
   for (int i = 0; i < count; ++i) {
-    if (IdentifyDirectory(places[i], isNt, &place[known])) {
-      if (known != i) StrCopy(places[known], CountOf(places[known]), places[i]);
+    const Told told = IdentifyDirectory(places[i].path, isNt, &place[known]);
+    if (told == Told::kKnown) {
+      if (known != i) places[known] = places[i];
       ++known;
-    } else if (i < 2) {
-      return true;  // only the two optional places count just where they can be told
+    } else if (told == Told::kUnknown || !places[i].optional) {
+      return true;
     }
   }
   char at[260];
   DirectoryIdentity value;
-  if (!DirectoryPath(at, CountOf(at), directory) || !IdentifyDirectory(at, isNt, &value)) return true;
+  if (!DirectoryPath(at, CountOf(at), directory) || IdentifyDirectory(at, isNt, &value) != Told::kKnown) {
+    return true;
+  }
   // The directory and each one above it against Windows' places.
   DirectoryIdentity step = value;
   for (;;) {
@@ -145,13 +178,13 @@ bool TouchesWindows(const char* directory, int isNt) {
       if (SameDirectory(step, place[i], isNt)) return true;
     }
     if (!ClimbOneDirectory(at, CountOf(at))) break;
-    if (!IdentifyDirectory(at, isNt, &step)) return true;
+    if (IdentifyDirectory(at, isNt, &step) != Told::kKnown) return true;
   }
   // The directories above each of Windows' places against it.
   for (int i = 0; i < known; ++i) {
-    if (!DirectoryPath(at, CountOf(at), places[i])) return true;
+    if (!DirectoryPath(at, CountOf(at), places[i].path)) return true;
     while (ClimbOneDirectory(at, CountOf(at))) {
-      if (!IdentifyDirectory(at, isNt, &step)) return true;
+      if (IdentifyDirectory(at, isNt, &step) != Told::kKnown) return true;
       if (SameDirectory(step, value, isNt)) return true;
     }
   }
@@ -175,12 +208,16 @@ bool HoldsSuiteProgram(const char* directory) {
 
 }  // namespace
 
-bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, int isNt) {
+bool NamesFullPath(const char* value) {
   const bool drivePath = value[0] != '\0' && value[1] == ':' && (value[2] == '\\' || value[2] == '/');
   const bool uncPath = value[0] == '\\' && value[1] == '\\' && value[2] != '.' && value[2] != '?';
+  return drivePath || uncPath;
+}
+
+bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, int isNt) {
   // A relative directory would make every program and file of the removal
   // depend on the current directory.
-  if (!drivePath && !uncPath) return false;
+  if (!NamesFullPath(value)) return false;
   const DWORD length = GetFullPathNameA(value, capacity, resolved, nullptr);
   if (length == 0 || length >= capacity || IsRoot(resolved)) return false;
   // C:\WINDOWS..\ resolves to C:\WINDOWS.\ and only then to C:\WINDOWS\:

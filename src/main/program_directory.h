@@ -12,4 +12,8 @@
 // holds none of the suite's programs, or no existing directory at all.
 bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, int isNt);
 
+// Whether a value names a full path: a drive's (C:\...) or a share's
+// (\\server\share\...), not a device path.
+bool NamesFullPath(const char* value);
+
 #endif

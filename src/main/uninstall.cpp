@@ -65,6 +65,28 @@ bool FormatCommand(char* line, size_t capacity, const char* directory, const cha
   return AppendProgram(line, capacity, directory, program) && StrAppend(line, capacity, arguments);
 }
 
+// Reads the directory value into run->text as a terminated string; false
+// when there is none, it is no REG_SZ or it is too long. A read that fails
+// although the value is there is made once more: one failing call would
+// otherwise make the suite's place unknown to the check of its components.
+bool ReadDirectoryValue(RunStrings* run) {
+  DWORD type = REG_NONE;
+  DWORD size = CountOf(run->text);
+  BYTE* const data = reinterpret_cast<BYTE*>(run->text);
+  bool read = RegReadValue(HKEY_LOCAL_MACHINE, run->keyPath, kDirectoryValueName, &type, data, &size) == 0;
+  if (!read && RegValueExists(HKEY_LOCAL_MACHINE, run->keyPath, kDirectoryValueName)) {
+    size = CountOf(run->text);
+    read = RegReadValue(HKEY_LOCAL_MACHINE, run->keyPath, kDirectoryValueName, &type, data, &size) == 0;
+  }
+  if (!read || type != REG_SZ) return false;
+  // A stored string need not end in a terminator; one that fills the whole
+  // buffer without one is too long to use.
+  if (size > 0 && run->text[size - 1] == '\0') return true;
+  if (size >= CountOf(run->text)) return false;
+  run->text[size] = '\0';
+  return true;
+}
+
 // Fills P, U, the control library path and this platform's command lines from
 // the directory value in run->text. All or nothing: when the value is no
 // usable directory, its short form cannot be had, or anything built from it
@@ -81,11 +103,12 @@ void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
   bool fits = StrCopy(p, CountOf(run->programDir), shortDir) &&
               StrAppend(p, CountOf(run->programDir), "\\") &&
               StrFormat(run->controlLibrary, CountOf(run->controlLibrary), "%sTAVMDM.OCX", p);
-  if (isNt) {
-    fits = fits && FormatCommand(run->removeCommand, CountOf(run->removeCommand), p, "TAVCC.EXE", " /REMOVE") &&
+  if (isNt == 1) {
+    fits = fits &&
+           FormatCommand(run->removeCommand, CountOf(run->removeCommand), p, "TAVCC.EXE", " /REMOVE") &&
            FormatCommand(run->faxSetupCommand, CountOf(run->faxSetupCommand), p, "FXPSET.EXE", " -r -d") &&
            FormatCommand(run->linkSetupCommand, CountOf(run->linkSetupCommand), p, "LNKSETUP.EXE", " -r");
-  } else {
+  } else if (isNt == 0) {
     fits = fits && FormatCommand(run->unloadCommand, CountOf(run->unloadCommand), p, "QBPMNLDR.EXE", " /U");
     // Without the Windows directory there is no interpreter to run FXPSET
     // through; that one command is then left out.
@@ -121,9 +144,10 @@ void CallLibraryExport(const char* path, const char* exportName) {
   FreeLibrary(library);
 }
 
+// On an unknown platform every command line is empty: nothing runs.
 void RunComponentRemovers(RunStrings* run, int isNt) {
   char noTitle[] = "";
-  if (isNt) {
+  if (isNt != 0) {
     RunProgram(run->removeCommand, 0, noTitle);
     RunProgram(run->faxSetupCommand, 1, noTitle);
     RunProgram(run->linkSetupCommand, 1, noTitle);
@@ -158,7 +182,7 @@ void RemoveLeftovers(RunStrings* run) {
 int IsWindowsNT(void) {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof(version);
-  if (!GetVersionExA(&version)) return 0;
+  if (!GetVersionExA(&version)) return kUnknownPlatform;
   return version.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
 }
 
@@ -176,25 +200,23 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
   // than \COMMAND.COM on the current drive.
   WindowsDirectoryWith(run.interpreter, CountOf(run.interpreter), "\\COMMAND.COM");
 
-  ProtectSharedRuntimes();
+  const int guardReferences = ProtectSharedRuntimes();
 
   BuildDirectoriesKeyPath(run.keyPath, CountOf(run.keyPath));
-  DWORD type = REG_NONE;
-  DWORD size = CountOf(run.text);
-  if (RegReadValue(HKEY_LOCAL_MACHINE, run.keyPath, kDirectoryValueName, &type,
-                   reinterpret_cast<BYTE*>(run.text), &size) == 0 &&
-      type == REG_SZ) {
-    // A stored string need not end in a terminator; one that fills the whole
-    // buffer without one is too long to use.
-    bool terminated = size > 0 && run.text[size - 1] == '\0';
-    if (!terminated && size < CountOf(run.text)) {
-      run.text[size] = '\0';
-      terminated = true;
-    }
-    if (terminated) DeriveFromDirectoryValue(&run, isNt);
-  }
+  const bool haveValue = ReadDirectoryValue(&run);
+  if (haveValue) DeriveFromDirectoryValue(&run, isNt);
 
-  if (CheckAllComponentsFree(run.programDir)) {
+  // The components are looked for where the value says, also when the
+  // removal may not work there or a check of the place failed: a failing
+  // call must not make a component in use look free.
+  char componentDir[460];
+  const char* checkDir = run.programDir;
+  if (checkDir[0] == '\0' && haveValue && NamesFullPath(run.text) &&
+      StrCopy(componentDir, CountOf(componentDir), run.text) &&
+      (run.text[StrLength(run.text) - 1] == '\\' || StrAppend(componentDir, CountOf(componentDir), "\\"))) {
+    checkDir = componentDir;
+  }
+  if (CheckAllComponentsFree(checkDir)) {
     // A library is loaded by its full path in P only: a bare name would be
     // looked for along the search path, the current directory included.
     const bool haveProgramDir = run.programDir[0] != '\0';
@@ -207,6 +229,6 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
     if (RunProgram(commandLine, 1, "Uninstall")) RemoveLeftovers(&run);
   }
 
-  UnprotectSharedRuntimes();
+  UnprotectSharedRuntimes(guardReferences);
   return 0;
 }

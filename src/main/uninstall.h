@@ -3,7 +3,10 @@
 
 #include "common/platform.h"
 
-// 1 on Windows NT, 0 on Windows 95 or when the version cannot be read.
+// 1 on Windows NT, 0 on Windows 95, kUnknownPlatform when the version cannot
+// be read: then neither platform's removers run (COMMAND.COM in the Windows
+// directory is no program of NT's, nor NT's removers Windows 95's).
+const int kUnknownPlatform = -1;
 int IsWindowsNT(void);
 
 // One removal, from the confirmation to the restart notice. commandLine is the

@@ -129,23 +129,25 @@ int ClearReadOnly(const char* directory, const char* fileName) {
   return ChangeReadOnly(directory, fileName, false);
 }
 
-void ProtectSharedRuntimes(void) {
+int ProtectSharedRuntimes(void) {
   char systemDir[261];
-  if (!SystemDirectoryWith(systemDir, CountOf(systemDir), "\\")) return;
+  if (!SystemDirectoryWith(systemDir, CountOf(systemDir), "\\")) return 0;
   // A count of exactly 1 means this suite alone uses the runtime, and its
   // removal may take it; otherwise the main uninstaller must leave it alone.
   for (const char* runtime : kGuardedRuntimes) {
     if (SharedDllGetCount(systemDir, runtime) != 1) SetReadOnly(systemDir, runtime);
   }
   // Two more users keep the main uninstaller from taking this library.
-  SharedDllAddRef(systemDir, kCountedLibrary);
-  SharedDllAddRef(systemDir, kCountedLibrary);
+  int added = 0;
+  for (int reference = 0; reference < 2; ++reference) {
+    if (SharedDllAddRef(systemDir, kCountedLibrary) == 0) ++added;
+  }
+  return added;
 }
 
-void UnprotectSharedRuntimes(void) {
+void UnprotectSharedRuntimes(int added) {
   char systemDir[261];
   if (!SystemDirectoryWith(systemDir, CountOf(systemDir), "\\")) return;
   for (const char* runtime : kGuardedRuntimes) ClearReadOnly(systemDir, runtime);
-  SharedDllReleaseOrForget(systemDir, kCountedLibrary, 0);
-  SharedDllReleaseOrForget(systemDir, kCountedLibrary, 0);
+  for (; added > 0; --added) SharedDllReleaseOrForget(systemDir, kCountedLibrary, 0);
 }

@@ -26,7 +26,10 @@ const int kAttributeChangeFailed = 3001;
 int SetReadOnly(const char* directory, const char* fileName);
 int ClearReadOnly(const char* directory, const char* fileName);
 
-void ProtectSharedRuntimes(void);
-void UnprotectSharedRuntimes(void);
+// The guard of one run. Protect returns how many references it added to
+// AWLHUT32.DLL's count (0 to 2); Unprotect takes away that many and no more,
+// so that a guard that could not be set never lowers another program's count.
+int ProtectSharedRuntimes(void);
+void UnprotectSharedRuntimes(int added);
 
 #endif
