@@ -146,35 +146,6 @@ TEST_F(Removal, AnotherDrivesRootAndValuesLongerThanAWindowsPathAreUnusable) {
     EXPECT_TRUE(PathExists(directory + "\\TAVUPD.EXE")) << directory;
   }
 }
-
-// Host only: a long Windows directory on Windows 95. The FXPSET command,
-// which names COMMAND.COM and the program directory, cannot be built; then
-// nothing is built from the value, so nothing is started from it and no file
-// name falls back to the current directory, C:\.
-TEST_F(Removal, CommandThatCannotBeBuiltDropsTheWholeDirectory) {
-  std::string windows = "C:\\WINDOWS";
-  while (windows.size() < 240) windows += "\\ABCDEFGH";
-  ReopenMachine("platform=95\nwindows=" + windows);
-  InstallSuite();
-  std::string directory = "C:\\APP\\SYSTEM";
-  while (directory.size() < 220) directory += "\\ABCDEFGH";
-  InstallStandIn(directory + "\\QBPMNLDR.EXE");
-  WriteBytes(directory + "\\TAVUPD.EXE", "update");
-  for (const char* name : {"C:\\TAVUPD.INF", "C:\\USER.PW"}) WriteBytes(name, "not the product's");
-  // And where a directory or command cut down to its first letter would lead.
-  InstallStandIn("C:\\C.EXE");
-  for (const char* name : {"C:\\MAIL\\INBOX.MBX", "C:\\CMAIL\\INBOX.MBX"}) WriteBytes(name, "not the product's");
-  SetDirectory(directory + "\\");
-
-  EXPECT_EQ(Remove(), 0);
-
-  EXPECT_EQ(StandInLog().size(), 1u);  // the main uninstaller alone
-  for (const std::string& kept :
-       {directory + "\\TAVUPD.EXE", std::string("C:\\TAVUPD.INF"), std::string("C:\\USER.PW"),
-        std::string("C:\\MAIL\\INBOX.MBX"), std::string("C:\\CMAIL\\INBOX.MBX")}) {
-    EXPECT_TRUE(PathExists(kept)) << kept;
-  }
-}
 #endif
 
 }  // namespace
