@@ -320,10 +320,10 @@ def compare_drives(before, after, ignore=()):
 class HostTarget:
     name = "host"
 
-    def __init__(self, build, work, preset="host"):
+    def __init__(self, build, work, preset="host", standins=None):
         self.build = os.path.join(build, preset)
         self.work = work
-        tests = os.path.join(self.build, "tests")
+        tests = os.path.join(build, standins or preset, "tests")
         self.fixtures = {"standin": os.path.join(tests, "standin"), "library": os.path.join(tests, "libstandinlib.so"),
                          "bare-library": os.path.join(tests, "libstandinbare.so")}
 
@@ -594,6 +594,8 @@ def main():
                              "(half a minute less than a prefix of its own), its output to LOG")
     parser.add_argument("--keep", action="store_true")
     parser.add_argument("--host-build", default="host", help="the host build to run (host or host-asan)")
+    parser.add_argument("--standins-build", help="the host build whose stand-ins to use (default: --host-build); "
+                                                 "a sweep on host-asan runs three times as fast with host's")
     parser.add_argument("--sweep", choices=["errors", "exits", "both"],
                         help="on the host: the fault sweep, each Win32 call of a run failing in turn (errors), "
                              "or the run ending there and an undisturbed run after it (exits)")
@@ -619,7 +621,7 @@ def main():
             if options.target != "host":
                 parser.error("the sweep runs on the host")
             import sweep
-            target = HostTarget(options.build, work, options.host_build)
+            target = HostTarget(options.build, work, options.host_build, options.standins_build)
             modes = ["errors", "exits"] if options.sweep == "both" else [options.sweep]
             points = runs = found = 0
             started = time.time()
@@ -633,7 +635,7 @@ def main():
                   (len(scenarios), points, runs, found, time.time() - started))
             return 1 if found or not scenarios else 0
         if options.target == "host":
-            target, workers = HostTarget(options.build, work, options.host_build), 1
+            target, workers = HostTarget(options.build, work, options.host_build, options.standins_build), 1
         else:
             import wine as wine_module
             # Each scenario has a prefix and a Wine server of its own: two at once.

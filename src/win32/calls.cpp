@@ -120,6 +120,7 @@ void AtEnd() {
   WaitForChildren();
   UnloadLibraries();
   WriteCounts();
+  CloseAllObjects();
 }
 
 // As a power cut or a killed process: nothing after this call runs. What

@@ -125,6 +125,9 @@ Object* LookUp(HANDLE handle, Object::Kind kind);
 // What a handle stands for, for the call trace; empty for an unknown one.
 std::string SubjectOf(const void* handle);
 bool RemoveObject(HANDLE handle);  // deletes the object
+// What is still open when the program ends goes with it, as Windows closes
+// a process's handles.
+void CloseAllObjects();
 
 // ---- paths ----
 // A Windows path resolved on the machine.

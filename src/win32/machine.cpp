@@ -264,6 +264,11 @@ std::string SubjectOf(const void* handle) {
   return g_objects.count(object) != 0 ? object->subject : std::string();
 }
 
+void CloseAllObjects() {
+  for (Object* object : g_objects) delete object;
+  g_objects.clear();
+}
+
 bool RemoveObject(HANDLE handle) {
   Object* object = static_cast<Object*>(handle);
   if (g_objects.erase(object) == 0) return false;
