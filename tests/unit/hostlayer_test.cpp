@@ -108,6 +108,12 @@ TEST_F(Machine, UnusableMachinesAreRefusedWithAReason) {
       {"machine.ini", "[machine]\nshort names=maybe\n"},
       {"machine.ini", "[machien]\n"},
       {"machine.ini", "[denied keys]\nHKEY_CLASSES_ROOT\\x\n"},
+      {"machine.ini", "[machine]\ncode page=437\n"},
+      {"machine.ini", "[shares]\nC:=C:\\\n"},
+      {"machine.ini", "[substitutes]\nZZ:=C:\\\n"},
+      {"machine.ini", "[fail calls]\nNoSuchCall 1\n"},
+      {"machine.ini", "[fail calls]\nDeleteFileA 0\n"},
+      {"machine.ini", "[fail calls]\nDeleteFileA 1 soon\n"},
   };
   for (const auto& each : cases) {
     const std::string path = machineDirectory_ + "/" + each.file;
