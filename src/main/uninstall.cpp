@@ -109,15 +109,16 @@ void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
            FormatCommand(run->faxSetupCommand, CountOf(run->faxSetupCommand), p, "FXPSET.EXE", " -r -d") &&
            FormatCommand(run->linkSetupCommand, CountOf(run->linkSetupCommand), p, "LNKSETUP.EXE", " -r");
   } else if (isNt == 0) {
-    fits = fits && FormatCommand(run->unloadCommand, CountOf(run->unloadCommand), p, "QBPMNLDR.EXE", " /U");
-    // Without the Windows directory there is no interpreter to run FXPSET
-    // through; that one command is then left out.
-    if (fits && run->interpreter[0] != '\0') {
-      char* const fax = run->faxSetupCommand;
-      fits = FormatCommand(fax, CountOf(run->faxSetupCommand), run->interpreter, nullptr, " /C ") &&
-             AppendProgram(fax, CountOf(run->faxSetupCommand), p, "FXPSET.EXE") &&
-             StrAppend(fax, CountOf(run->faxSetupCommand), " -r");
-    }
+    // FXPSET runs through the interpreter. Without the Windows directory,
+    // or room for the interpreter's name, that command cannot be built like
+    // one too long: all or nothing, so that a failing call never lets a run
+    // do what it would not do when the call works.
+    char* const fax = run->faxSetupCommand;
+    fits = fits && FormatCommand(run->unloadCommand, CountOf(run->unloadCommand), p, "QBPMNLDR.EXE", " /U") &&
+           run->interpreter[0] != '\0' &&
+           FormatCommand(fax, CountOf(run->faxSetupCommand), run->interpreter, nullptr, " /C ") &&
+           AppendProgram(fax, CountOf(run->faxSetupCommand), p, "FXPSET.EXE") &&
+           StrAppend(fax, CountOf(run->faxSetupCommand), " -r");
   }
   // U comes from the long form: its parent directory and USER\.
   fits = fits && StrCopy(run->userDir, CountOf(run->userDir), longDir);
