@@ -121,6 +121,7 @@ void AtEnd() {
   UnloadLibraries();
   WriteCounts();
   CloseAllObjects();
+  FreeKeptMemory();
 }
 
 // As a power cut or a killed process: nothing after this call runs. What

@@ -90,6 +90,8 @@ void NoteChild(int pid, bool running);
 // Libraries still loaded when the program ends are let go then, as Windows
 // does, while the layer they may call is still there.
 void UnloadLibraries();
+// And memory a failing LocalFree kept is freed then.
+void FreeKeptMemory();
 
 // The first thing each Win32 function of the layer makes: the call is
 // counted, and Fails() when [fail calls] names it (the last error is then

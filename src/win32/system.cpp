@@ -11,6 +11,7 @@ using namespace hostwin;
 namespace {
 
 HostMessageBoxHandler g_boxHandler = nullptr;
+std::vector<HLOCAL> g_kept;  // blocks a failing LocalFree did not free
 void* g_boxContext = nullptr;
 
 // What Windows returns for a directory: the length without the terminator
@@ -165,9 +166,8 @@ extern "C" HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
 extern "C" HLOCAL WINAPI LocalFree(HLOCAL memory) {
   const ApiCall call("LocalFree");
   if (call.Fails()) {
-    // Windows keeps the block; so does the layer, where no leak check sees it.
-    static std::vector<HLOCAL> kept;
-    kept.push_back(memory);
+    // Windows keeps the block until the process ends; so does the layer.
+    g_kept.push_back(memory);
     return memory;
   }
   free(memory);
@@ -183,6 +183,11 @@ extern "C" LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source) {
   const ApiCall call("lstrcatA");
   if (destination == nullptr || source == nullptr) return nullptr;
   return strcat(destination, source);
+}
+
+void hostwin::FreeKeptMemory() {
+  for (HLOCAL memory : g_kept) free(memory);
+  g_kept.clear();
 }
 
 void HostSetMessageBoxHandler(HostMessageBoxHandler handler, void* context) {
