@@ -121,9 +121,11 @@ void ForEachMatch(const char* directory, const char* pattern,
 void DeleteMatch(const char*, const WIN32_FIND_DATAA&, const char* path) { DeleteFileA(path); }
 
 void DeleteSharedMatch(const char* directory, const WIN32_FIND_DATAA& found, const char* path) {
-  DeleteOrScheduleFile(path);
-  // Dropped also when the file could only be scheduled, or not even that.
+  // Dropped also when the file can only be scheduled, or not even that; and
+  // before the file goes, so that a run cut off in between leaves the file
+  // for the next run to find, not a count for a file that is gone.
   SharedDllForget(directory, found.cFileName);
+  DeleteOrScheduleFile(path);
 }
 
 void RemoveSubdirectory(const char* directory, const WIN32_FIND_DATAA& found, const char*) {

@@ -123,8 +123,10 @@ void RemovePortEntry(const char* portName) {
     return;
   }
   if (!IsProductPort(mark, size)) return;
-  RegDeleteKeyTree(HKEY_LOCAL_MACHINE, enumKey);
+  // The mark goes last: a run cut off between the two keys leaves it for the
+  // next run, which then takes the rest.
   RegDeleteKeyTree(HKEY_LOCAL_MACHINE, classKey);
+  RegDeleteKeyTree(HKEY_LOCAL_MACHINE, enumKey);
 }
 
 void RemoveModemEntries(void) {
