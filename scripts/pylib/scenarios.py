@@ -642,7 +642,7 @@ def main():
             target, workers = WineTarget(options.build,
                                          stack.enter_context(wine_module.Wine(options.keep, options.arch))), 2
 
-        def one(scenario):
+        def attempt(scenario):
             try:
                 outcome = target.run(scenario)
                 failures = check(scenario, target, outcome)
@@ -651,6 +651,19 @@ def main():
                 return scenario, failures, outcome
             except Exception as error:  # a broken run is a failed scenario, not a crash
                 return scenario, ["could not run: %s" % error], None
+
+        def one(scenario):
+            result = attempt(scenario)
+            if result[1] and options.target == "wine":
+                # Wine in a throwaway prefix now and then loses a program it
+                # starts; a scenario that fails runs once more, and the first
+                # failure is shown with the result.
+                print("     %s%s failed once under Wine, run again: %s" %
+                      (scenario.name, " " + scenario.label if scenario.label else "", "; ".join(result[1])[:300]),
+                      flush=True)
+                shutil.rmtree(os.path.join(target.wine.root, scenario.name), ignore_errors=True)
+                result = attempt(scenario)
+            return result
 
         # One line for each scenario file, its variants' failures below it.
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
