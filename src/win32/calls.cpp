@@ -40,6 +40,7 @@ const CallFailure kCalls[] = {
     {"GetFileInformationByHandle", ERROR_ACCESS_DENIED},
     {"GetFileSize", ERROR_INVALID_HANDLE},
     {"GetFullPathNameA", ERROR_INVALID_NAME},
+    {"GetLastError", 0},
     {"GetModuleHandleA", ERROR_MOD_NOT_FOUND},
     {"GetProcAddress", ERROR_PROC_NOT_FOUND},
     {"GetShortPathNameA", ERROR_FILE_NOT_FOUND},

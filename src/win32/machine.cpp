@@ -280,7 +280,10 @@ bool RemoveObject(HANDLE handle) {
 
 using namespace hostwin;
 
-extern "C" DWORD WINAPI GetLastError(void) { return g_lastError; }
+extern "C" DWORD WINAPI GetLastError(void) {
+  const ApiCall call("GetLastError");
+  return g_lastError;
+}
 
 extern "C" void WINAPI SetLastError(DWORD code) { g_lastError = code; }
 
