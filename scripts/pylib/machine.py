@@ -185,6 +185,20 @@ def describe_attributes(bits):
     return ", ".join(names) if names else "normal"
 
 
+def lookup(drive_dir, windows_path):
+    """The host path of an existing Windows path, or None."""
+    parts = [p for p in windows_path.split(":\\", 1)[1].split("\\") if p]
+    current = drive_dir
+    for part in parts:
+        if not os.path.isdir(current):
+            return None
+        match = next((n for n in os.listdir(current) if n.upper() == part.upper()), None)
+        if match is None:
+            return None
+        current = os.path.join(current, match)
+    return current
+
+
 def snapshot_drive(drive_dir, letter="C", digest_limit=None):
     """Every file and directory below a drive directory, by folded Windows
     path: display path, whether a directory, attributes, content digest (of

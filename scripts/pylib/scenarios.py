@@ -202,20 +202,6 @@ def find_or_make(drive_dir, windows_path, make_last):
     return current
 
 
-def lookup(drive_dir, windows_path):
-    """The host path of an existing Windows path, or None."""
-    parts = [p for p in windows_path.split(":\\", 1)[1].split("\\") if p]
-    current = drive_dir
-    for part in parts:
-        if not os.path.isdir(current):
-            return None
-        match = next((n for n in os.listdir(current) if n.upper() == part.upper()), None)
-        if match is None:
-            return None
-        current = os.path.join(current, match)
-    return current
-
-
 def write_files(scenario, drive_dir, places, fixtures):
     for directory in scenario.directories:
         find_or_make(drive_dir, expand(directory, places), True)
@@ -537,12 +523,12 @@ def check(scenario, target, outcome):
     for kind, args in expectations + [("file", [CANARY_FILE[0]]), ("key", [CANARY_KEY])]:
         if kind == "exit" and outcome.exit != int(args[0]):
             failures.append("exit code %s, expected %s" % (outcome.exit, args[0]))
-        elif kind == "file" and lookup(outcome.drive, args[0]) is None:
+        elif kind == "file" and machine.lookup(outcome.drive, args[0]) is None:
             failures.append("%s is gone" % args[0])
-        elif kind == "no file" and lookup(outcome.drive, args[0]) is not None:
+        elif kind == "no file" and machine.lookup(outcome.drive, args[0]) is not None:
             failures.append("%s is still there" % args[0])
         elif kind == "attributes":
-            host = lookup(outcome.drive, args[0])
+            host = machine.lookup(outcome.drive, args[0])
             wanted = sorted(a.strip() for a in args[1].split(",") if a.strip() and a.strip() != "normal")
             if host is None:
                 failures.append("%s is gone" % args[0])
@@ -553,7 +539,7 @@ def check(scenario, target, outcome):
                 if found != wanted:
                     failures.append("%s has %s, expected %s" % (args[0], found or "none", wanted or "none"))
         elif kind == "content":
-            host = lookup(outcome.drive, args[0])
+            host = machine.lookup(outcome.drive, args[0])
             wanted = unescape(args[1]).encode("cp1252")
             found = open(host, "rb").read() if host else None
             if found != wanted:

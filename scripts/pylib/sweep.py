@@ -53,26 +53,13 @@ class State:
         self.files = machine.snapshot_drive(drive, digest_limit=65536)
         with open(os.path.join(directory, "registry.reg"), "rb") as f:
             self.registry = machine.parse_regedit4(f.read())
-        wininit = lookup_host(drive, places["WINDOWS"] + "\\WININIT.INI")
+        wininit = machine.lookup(drive, places["WINDOWS"] + "\\WININIT.INI")
         self.wininit = open(wininit, "rb").read() if wininit else None
 
     def values(self):
         """Every value, by folded KEY\\NAME: (type, data)."""
         return {folded + "\\" + name: (value[1], value[2])
                 for folded, key in self.registry.keys.items() for name, value in key["values"].items()}
-
-
-def lookup_host(drive, windows_path):
-    parts = [p for p in windows_path.split(":\\", 1)[1].split("\\") if p]
-    current = drive
-    for part in parts:
-        if not os.path.isdir(current):
-            return None
-        match = next((n for n in os.listdir(current) if n.upper() == part.upper()), None)
-        if match is None:
-            return None
-        current = os.path.join(current, match)
-    return current
 
 
 def clone(template, directory):
