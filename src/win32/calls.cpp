@@ -117,13 +117,15 @@ void WriteCounts() {
   fclose(out);
 }
 
-void AtEnd() {
+void EndRun(bool cut) {
   WaitForChildren();
-  UnloadLibraries();
+  UnloadLibraries(cut);
   WriteCounts();
-  CloseAllObjects();
+  CloseObjectsAtEnd(cut);
   FreeKeptMemory();
 }
+
+void AtEnd() { EndRun(false); }
 
 // As a power cut or a killed process: nothing after this call runs. What
 // the calls before it wrote stays, the registry included; the programs it
@@ -131,7 +133,7 @@ void AtEnd() {
 [[noreturn]] void EndNow() {
   std::string error;
   SaveRegistry(&error);
-  AtEnd();
+  EndRun(true);
   fflush(nullptr);
   _exit(kExitStatus);
 }

@@ -216,7 +216,10 @@ extern "C" BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
 
 extern "C" BOOL WINAPI FindClose(HANDLE handle) {
   const ApiCall call("FindClose", SubjectOf(handle));
-  if (call.Fails()) return FALSE;
+  if (call.Fails()) {
+    KeepOpen(handle);
+    return FALSE;
+  }
   if (LookUp(handle, Object::Kind::kFind) == nullptr) return Fail(ERROR_INVALID_HANDLE);
   RemoveObject(handle);
   return TRUE;

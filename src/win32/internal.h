@@ -88,8 +88,9 @@ void StopCounting();
 // Programs started and not yet waited for: they are waited for at the end.
 void NoteChild(int pid, bool running);
 // Libraries still loaded when the program ends are let go then, as Windows
-// does, while the layer they may call is still there.
-void UnloadLibraries();
+// does, while the layer they may call is still there: all of them when the
+// run was cut off, else those a failing FreeLibrary kept.
+void UnloadLibraries(bool all);
 // And memory a failing LocalFree kept is freed then.
 void FreeKeptMemory();
 
@@ -120,6 +121,7 @@ struct Object {
   virtual ~Object() = default;
   Kind kind;
   std::string subject;  // what it stands for: a path, a pattern, a command line, a key
+  bool kept = false;    // a failing close left it open
 };
 
 HANDLE AddObject(Object* object, const std::string& subject = std::string());  // takes ownership
@@ -127,9 +129,12 @@ Object* LookUp(HANDLE handle, Object::Kind kind);
 // What a handle stands for, for the call trace; empty for an unknown one.
 std::string SubjectOf(const void* handle);
 bool RemoveObject(HANDLE handle);  // deletes the object
-// What is still open when the program ends goes with it, as Windows closes
-// a process's handles.
-void CloseAllObjects();
+// A handle a failing close call left open.
+void KeepOpen(const void* handle);
+// When the program ends, what a failing close kept goes with it, as Windows
+// closes a process's handles; all that is open when the run was cut off.
+// Anything else an ended run left open is a leak the sanitizers report.
+void CloseObjectsAtEnd(bool all);
 
 // ---- paths ----
 // A Windows path resolved on the machine.

@@ -264,9 +264,20 @@ std::string SubjectOf(const void* handle) {
   return g_objects.count(object) != 0 ? object->subject : std::string();
 }
 
-void CloseAllObjects() {
-  for (Object* object : g_objects) delete object;
-  g_objects.clear();
+void KeepOpen(const void* handle) {
+  Object* object = static_cast<Object*>(const_cast<void*>(handle));
+  if (g_objects.count(object) != 0) object->kept = true;
+}
+
+void CloseObjectsAtEnd(bool all) {
+  for (auto it = g_objects.begin(); it != g_objects.end();) {
+    if (!all && !(*it)->kept) {
+      ++it;
+      continue;
+    }
+    delete *it;
+    it = g_objects.erase(it);
+  }
 }
 
 bool RemoveObject(HANDLE handle) {

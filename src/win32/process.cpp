@@ -258,7 +258,10 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE object, LPDWORD exitCode) {
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
   const ApiCall call("CloseHandle", SubjectOf(object));
-  if (call.Fails()) return FALSE;
+  if (call.Fails()) {
+    KeepOpen(object);
+    return FALSE;
+  }
   // Searches end with FindClose, libraries with FreeLibrary, keys with
   // RegCloseKey; CloseHandle takes none of them.
   if (LookUp(object, Object::Kind::kFile) == nullptr && LookUp(object, Object::Kind::kProcess) == nullptr &&
@@ -429,7 +432,10 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
   const ApiCall call("FreeLibrary", SubjectOf(module));
-  if (call.Fails()) return FALSE;
+  if (call.Fails()) {
+    KeepOpen(module);
+    return FALSE;
+  }
   ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
   if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (object == SystemModule()) return TRUE;  // never unloaded
@@ -439,12 +445,17 @@ extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
   return TRUE;
 }
 
-void hostwin::UnloadLibraries() {
-  for (ModuleObject* module : g_loaded) {
+void hostwin::UnloadLibraries(bool all) {
+  for (auto it = g_loaded.begin(); it != g_loaded.end();) {
+    ModuleObject* module = *it;
+    if (!all && !module->kept) {
+      ++it;
+      continue;
+    }
     dlclose(module->handle);
     RemoveObject(module);
+    it = g_loaded.erase(it);
   }
-  g_loaded.clear();
 }
 
 void HostSetCommandLine(const char* commandLine) {

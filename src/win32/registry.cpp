@@ -731,7 +731,10 @@ extern "C" LSTATUS WINAPI RegEnumValueA(HKEY handle, DWORD index, LPSTR name, LP
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY handle) {
   const ApiCall call("RegCloseKey", KeySubject(handle, nullptr));
-  if (call.Fails()) return call.Error();
+  if (call.Fails()) {
+    KeepOpen(handle);
+    return call.Error();
+  }
   if (IsPredefined(handle)) return ERROR_SUCCESS;
   if (LookUp(handle, Object::Kind::kKey) == nullptr) return ERROR_INVALID_HANDLE;
   RemoveObject(handle);
