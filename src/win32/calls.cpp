@@ -28,19 +28,24 @@ const CallFailure kCalls[] = {
     {"CreateDirectoryA", ERROR_ACCESS_DENIED},
     {"CreateFileA", ERROR_ACCESS_DENIED},
     {"CreateProcessA", ERROR_FILE_NOT_FOUND},
+    {"CreateSymbolicLinkA", ERROR_ACCESS_DENIED},
     {"DeleteFileA", ERROR_ACCESS_DENIED},
+    {"DeviceIoControl", ERROR_NOT_A_REPARSE_POINT},
     {"ExitProcess", 0},
     {"FindClose", ERROR_INVALID_HANDLE},
     {"FindFirstFileA", ERROR_FILE_NOT_FOUND},
     {"FindNextFileA", ERROR_NO_MORE_FILES},
     {"FreeLibrary", ERROR_INVALID_HANDLE},
     {"GetCommandLineA", 0},
+    {"GetDriveTypeA", ERROR_PATH_NOT_FOUND},
     {"GetExitCodeProcess", ERROR_INVALID_HANDLE},
     {"GetFileAttributesA", ERROR_FILE_NOT_FOUND},
     {"GetFileInformationByHandle", ERROR_ACCESS_DENIED},
     {"GetFileSize", ERROR_INVALID_HANDLE},
+    {"GetFinalPathNameByHandleA", ERROR_PATH_NOT_FOUND},
     {"GetFullPathNameA", ERROR_INVALID_NAME},
     {"GetLastError", 0},
+    {"GetLogicalDrives", ERROR_NOT_ENOUGH_MEMORY},
     {"GetModuleHandleA", ERROR_MOD_NOT_FOUND},
     {"GetProcAddress", ERROR_PROC_NOT_FOUND},
     {"GetShortPathNameA", ERROR_FILE_NOT_FOUND},
@@ -48,6 +53,7 @@ const CallFailure kCalls[] = {
     {"GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY},
     {"GetSystemWow64DirectoryA", ERROR_CALL_NOT_IMPLEMENTED},
     {"GetVersionExA", ERROR_INVALID_PARAMETER},
+    {"GetVolumeInformationA", ERROR_NOT_READY},
     {"GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY},
     {"LoadLibraryA", ERROR_MOD_NOT_FOUND},
     {"LoadLibraryExA", ERROR_MOD_NOT_FOUND},
@@ -57,6 +63,7 @@ const CallFailure kCalls[] = {
     {"MessageBoxW", ERROR_NOT_ENOUGH_MEMORY},
     {"MoveFileExA", ERROR_ACCESS_DENIED},
     {"MultiByteToWideChar", ERROR_INVALID_PARAMETER},
+    {"QueryDosDeviceA", ERROR_FILE_NOT_FOUND},
     {"ReadFile", ERROR_READ_FAULT},
     {"RegCloseKey", ERROR_INVALID_HANDLE},
     {"RegCreateKeyA", ERROR_ACCESS_DENIED},
@@ -167,6 +174,43 @@ bool ParseFailCall(const std::string& line, FailCall* call, std::string* error) 
   return true;
 }
 
+bool ParseRace(const std::string& line, Race* race, std::string* error) {
+  const char* const form = "expected NAME N = swap|link|rename PATH = TARGET, N from 1";
+  const size_t first = line.find('=');
+  const size_t second = first == std::string::npos ? first : line.find('=', first + 1);
+  char name[64] = "";
+  unsigned long nth = 0;
+  char rest = '\0';
+  if (second == std::string::npos ||
+      sscanf(line.substr(0, first).c_str(), "%63s %lu %c", name, &nth, &rest) != 2 || nth == 0) {
+    *error = form;
+    return false;
+  }
+  if (FindCall(name) == nullptr) {
+    *error = std::string("no Win32 call ") + name;
+    return false;
+  }
+  const auto trim = [](const std::string& text) {
+    const size_t begin = text.find_first_not_of(" \t");
+    const size_t end = text.find_last_not_of(" \t");
+    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+  };
+  const std::string action = trim(line.substr(first + 1, second - first - 1));
+  const size_t blank = action.find_first_of(" \t");
+  race->line = line;
+  race->name = name;
+  race->nth = nth;
+  race->action = action.substr(0, blank);
+  race->path = blank == std::string::npos ? "" : trim(action.substr(blank));
+  race->target = trim(line.substr(second + 1));
+  if ((race->action != "swap" && race->action != "link" && race->action != "rename") || race->path.empty() ||
+      race->target.empty()) {
+    *error = form;
+    return false;
+  }
+  return true;
+}
+
 void StartCounting() {
   static bool registered = false;
   if (!registered) {
@@ -198,6 +242,19 @@ ApiCall::ApiCall(const char* name, const std::string& subject) {
   if (g_trace != nullptr) {
     fprintf(g_trace, "%lu %s %lu %s\n", ++g_callIndex, name, nth, subject.c_str());
     fflush(g_trace);
+  }
+  for (const Race& race : machine->settings.races) {
+    if (race.nth != nth || race.name != name) continue;
+    const DWORD refused = CarryOutRace(race);
+    FILE* out = fopen(JoinHost(machine->directory, "races.txt").c_str(), "a");
+    if (out != nullptr) {
+      if (refused == 0) {
+        fprintf(out, "%s done\n", race.line.c_str());
+      } else {
+        fprintf(out, "%s refused %lu\n", race.line.c_str(), static_cast<unsigned long>(refused));
+      }
+      fclose(out);
+    }
   }
   for (const FailCall& call : machine->settings.failCalls) {
     if (call.nth != nth || call.name != name) continue;

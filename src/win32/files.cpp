@@ -24,6 +24,16 @@ struct FileObject : Object {
   ~FileObject() override { close(fd); }
   int fd;
   DWORD access;
+  // A directory opened with backup semantics keeps its share mode against
+  // every other opener of the same directory (or of the link itself, when
+  // the link was opened); a file's sharing is its flock.
+  bool directory = false;
+  bool link = false;
+  DWORD share = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string host;       // what was opened, the link itself for a link
+  std::string finalPath;  // what GetFinalPathNameByHandleA gives
 };
 
 struct FindObject : Object {
@@ -119,6 +129,120 @@ bool FillFindData(const std::string& hostPath, const std::string& name, const st
 }
 
 FileObject* FileOf(HANDLE handle) { return static_cast<FileObject*>(LookUp(handle, Object::Kind::kFile)); }
+
+// The access that takes part in sharing, as Windows counts it: reading,
+// writing or deleting. An open for attributes alone is never refused for
+// sharing and refuses nobody.
+DWORD SharingAccess(DWORD access) {
+  DWORD bits = 0;
+  if (access & (GENERIC_READ | GENERIC_EXECUTE | GENERIC_ALL | FILE_READ_DATA | FILE_EXECUTE)) {
+    bits |= FILE_SHARE_READ;
+  }
+  if (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) bits |= FILE_SHARE_WRITE;
+  if (access & (DELETE | GENERIC_ALL)) bits |= FILE_SHARE_DELETE;
+  return bits;
+}
+
+// Whether the directory (or link) that (device, inode) names may be opened
+// with access and share beside the directory handles open on it.
+bool DirectorySharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
+  const DWORD wants = SharingAccess(access);
+  if (wants == 0) return true;
+  for (Object* object : ObjectsOf(Object::Kind::kFile)) {
+    const FileObject* open = static_cast<const FileObject*>(object);
+    if (!open->directory || open->device != device || open->inode != inode) continue;
+    const DWORD has = SharingAccess(open->access);
+    if (has == 0) continue;
+    if ((wants & ~open->share) != 0 || (has & ~share) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace hostwin {
+
+// Renaming or deleting opens with DELETE access and shares everything: it
+// fails while a directory handle without FILE_SHARE_DELETE is open on the
+// directory, or on the link itself.
+bool MayDeleteOrRename(const std::string& host) {
+  struct stat status;
+  return lstat(host.c_str(), &status) != 0 ||
+         DirectorySharingAllows(status.st_dev, status.st_ino, DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+// Making a directory a link writes its reparse data: it fails while a
+// directory handle without FILE_SHARE_WRITE is open on it.
+bool MayMakeLink(const std::string& host) {
+  struct stat status;
+  return lstat(host.c_str(), &status) != 0 ||
+         DirectorySharingAllows(status.st_dev, status.st_ino, FILE_WRITE_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+DWORD CarryOutRace(const Race& race) {
+  const Resolved place = ResolvePath(race.path.c_str());
+  if (place.error != 0) return place.error;
+  if (!place.exists) return ERROR_FILE_NOT_FOUND;
+  struct stat status;
+  if (lstat(place.host.c_str(), &status) != 0) return ErrorFromErrno(errno);
+  if (race.action == "rename") {
+    const Resolved target = ResolvePath(race.target.c_str());
+    if (target.error != 0) return target.error;
+    if (target.exists) return ERROR_ALREADY_EXISTS;
+    if (IsHeldElsewhere(place) || !MayDeleteOrRename(place.host)) return ERROR_SHARING_VIOLATION;
+    return rename(place.host.c_str(), target.host.c_str()) == 0 ? 0 : ErrorFromErrno(errno);
+  }
+  const Resolved target = ResolvePath(race.target.c_str());
+  if (target.error != 0) return target.error;
+  if (race.action == "swap") {
+    // The directory goes aside under a name of its own, a link takes its
+    // place.
+    if (!MayDeleteOrRename(place.host)) return ERROR_SHARING_VIOLATION;
+    const std::string aside = place.host + ".swapped";
+    struct stat taken;
+    if (lstat(aside.c_str(), &taken) == 0) return ERROR_ALREADY_EXISTS;
+    if (rename(place.host.c_str(), aside.c_str()) != 0) return ErrorFromErrno(errno);
+  } else {
+    // A junction is written into an empty directory.
+    if (!S_ISDIR(status.st_mode)) return ERROR_DIRECTORY;
+    if (!MayMakeLink(place.host)) return ERROR_SHARING_VIOLATION;
+    if (rmdir(place.host.c_str()) != 0) return ErrorFromErrno(errno);
+  }
+  return symlink(target.host.c_str(), place.host.c_str()) == 0 ? 0 : ErrorFromErrno(errno);
+}
+
+}  // namespace hostwin
+
+namespace {
+
+// What GetFinalPathNameByHandleA gives for a path opened as given: through
+// a share, the share and the names below it as stored (the server resolves
+// its links, the client never sees where they lead); otherwise where the
+// file really is, every link and substituted drive resolved.
+std::string FinalPathOf(const char* given, const Resolved& resolved, bool linkItself) {
+  const Machine* machine = CurrentMachine();
+  const std::string text(given);
+  if (machine != nullptr && text.size() > 2 && (text[0] == '\\' || text[0] == '/') &&
+      (text[1] == '\\' || text[1] == '/')) {
+    const std::string full = FullPathName(text, machine->settings.current);
+    for (const auto& share : machine->settings.shares) {
+      if (full.size() < share.first.size() || Fold(full.substr(0, share.first.size())) != share.first ||
+          (full.size() > share.first.size() && full[share.first.size()] != '\\')) {
+        continue;
+      }
+      const Resolved top = ResolvePath(share.second.c_str());
+      std::string result = "\\\\?\\UNC\\" + full.substr(2, share.first.size() - 2);
+      std::string rest = resolved.host.size() > top.host.size() ? resolved.host.substr(top.host.size()) : "";
+      for (const char c : AnsiFromUtf8(rest)) result.push_back(c == '/' ? '\\' : c);
+      if (rest.empty()) result += "\\";
+      return result;
+    }
+  }
+  const std::string windows = WindowsPathOfHost(RealHostPath(resolved.host, linkItself));
+  return windows.empty() ? std::string() : "\\\\?\\" + windows;
+}
 
 }  // namespace
 
@@ -255,13 +379,33 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
       }
-      const int fd = open(resolved.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (fd < 0) {
+      // With FILE_FLAG_OPEN_REPARSE_POINT a link is opened itself, not
+      // what it leads to.
+      const bool linkItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 &&
+                              (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !resolved.isDriveRoot;
+      const int fd = linkItself ? open(resolved.host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                                : open(resolved.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      struct stat status;
+      if (fd < 0 || fstat(fd, &status) != 0) {
         SetLastError(ErrorFromErrno(errno));
+        if (fd >= 0) close(fd);
         return INVALID_HANDLE_VALUE;
       }
+      if (!DirectorySharingAllows(status.st_dev, status.st_ino, access, share)) {
+        close(fd);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+      }
+      FileObject* directory = new FileObject(fd, access);
+      directory->directory = true;
+      directory->link = linkItself;
+      directory->share = share;
+      directory->device = status.st_dev;
+      directory->inode = status.st_ino;
+      directory->host = resolved.host;
+      directory->finalPath = FinalPathOf(path, resolved, linkItself);
       SetLastError(ERROR_SUCCESS);
-      return AddObject(new FileObject(fd, access), path);
+      return AddObject(directory, path);
     }
     if (disposition == CREATE_NEW) {
       SetLastError(ERROR_FILE_EXISTS);
@@ -323,7 +467,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
   SetLastError(resolved.exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
                    ? ERROR_ALREADY_EXISTS
                    : ERROR_SUCCESS);
-  return AddObject(new FileObject(fd, access), path);
+  FileObject* file = new FileObject(fd, access);
+  file->host = resolved.host;
+  return AddObject(file, path);
 }
 
 extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPVOID) {
@@ -442,13 +588,21 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FIL
   if (file == nullptr || info == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (fstat(file->fd, &status) != 0) return Fail(ErrorFromErrno(errno));
   memset(info, 0, sizeof(*info));
-  // The host device and inode: the same for every spelling of one file.
+  // The inode on the volume of the drive the file really lies on: the same
+  // for every spelling of one file.
   const unsigned long long index = static_cast<unsigned long long>(status.st_ino);
-  info->dwFileAttributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  DWORD attributes = 0;
+  if (file->directory && HostAttributes(file->host, &attributes)) {
+    // A link opened itself is a reparse point; what it leads to is not.
+    if (!file->link) attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT);
+  } else {
+    attributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  }
+  info->dwFileAttributes = attributes;
   info->ftCreationTime = FileTimeOf(status.st_mtim);
   info->ftLastAccessTime = FileTimeOf(status.st_atim);
   info->ftLastWriteTime = FileTimeOf(status.st_mtim);
-  info->dwVolumeSerialNumber = static_cast<DWORD>(status.st_dev);
+  info->dwVolumeSerialNumber = VolumeSerialOfHost(RealHostPath(file->host, file->link));
   info->nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(status.st_size) >> 32);
   info->nFileSizeLow = static_cast<DWORD>(status.st_size);
   info->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
@@ -493,6 +647,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
   HostAttributes(resolved.host, &attributes);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_DIRECTORY);
   if (attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  if (!MayDeleteOrRename(resolved.host)) return Fail(ERROR_SHARING_VIOLATION);
   // A link to a directory goes by itself, as a junction does; what it points
   // to stays.
   const int result = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? unlink(resolved.host.c_str())
@@ -574,7 +729,7 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
   const Resolved target = ResolvePath(newName);
   if (target.error != 0) return Fail(target.error);
   if (target.exists && !(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
-  if (IsHeldElsewhere(source)) return Fail(ERROR_SHARING_VIOLATION);
+  if (IsHeldElsewhere(source) || !MayDeleteOrRename(source.host)) return Fail(ERROR_SHARING_VIOLATION);
   if (rename(source.host.c_str(), target.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
@@ -673,4 +828,89 @@ extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LP
   // Only the flush of the profile cache is emulated; the layer keeps no cache.
   if (section == nullptr && key == nullptr && value == nullptr && file != nullptr) return TRUE;
   return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+}
+
+extern "C" DWORD WINAPI GetFinalPathNameByHandleA(HANDLE handle, LPSTR path, DWORD size, DWORD flags) {
+  const ApiCall call("GetFinalPathNameByHandleA", SubjectOf(handle));
+  if (call.Fails()) return 0;
+  const FileObject* file = FileOf(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  // Only the DOS form of the normalised name, the one the program asks for.
+  if (flags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) || (path == nullptr && size != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (file->finalPath.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  const DWORD length = static_cast<DWORD>(file->finalPath.size());
+  if (size <= length) return length + 1;
+  memcpy(path, file->finalPath.c_str(), length + 1);
+  return length;
+}
+
+extern "C" BOOL WINAPI DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                       DWORD outSize, LPDWORD returned, LPVOID overlapped) {
+  const ApiCall call("DeviceIoControl", SubjectOf(handle));
+  (void)in;
+  (void)inSize;
+  if (returned != nullptr) *returned = 0;
+  if (call.Fails()) return FALSE;
+  const FileObject* file = FileOf(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (code != FSCTL_GET_REPARSE_POINT || overlapped != nullptr) return Fail(ERROR_INVALID_FUNCTION);
+  if (!file->link) return Fail(ERROR_NOT_A_REPARSE_POINT);
+  // Every link of the machine reads as a junction: an absolute target,
+  // where a relative host link leads made full.
+  std::string target(4096, '\0');
+  const ssize_t length = readlink(file->host.c_str(), &target[0], target.size());
+  if (length <= 0 || static_cast<size_t>(length) >= target.size()) return Fail(ERROR_INVALID_REPARSE_DATA);
+  target.resize(static_cast<size_t>(length));
+  if (target[0] != '/') target = file->host.substr(0, file->host.rfind('/') + 1) + target;
+  std::string windows = WindowsPathOfHost(NormalHostPath(target));
+  if (windows.empty()) return Fail(ERROR_INVALID_REPARSE_DATA);
+  std::u16string substitute;
+  for (char32_t cp : DecodeAnsi("\\??\\" + windows, AnsiCodePage())) substitute.push_back(static_cast<char16_t>(cp));
+  std::u16string print;
+  for (char32_t cp : DecodeAnsi(windows, AnsiCodePage())) print.push_back(static_cast<char16_t>(cp));
+  // REPARSE_DATA_BUFFER of a mount point: tag, length, reserved; then the
+  // offsets and lengths (bytes) of both names, which follow, each ended.
+  const size_t names = (substitute.size() + 1 + print.size() + 1) * sizeof(char16_t);
+  const size_t total = 8 + 8 + names;
+  if (out == nullptr || outSize < total) return Fail(ERROR_MORE_DATA);
+  unsigned char* bytes = static_cast<unsigned char*>(out);
+  memset(bytes, 0, total);
+  const auto put16 = [bytes](size_t at, size_t value) {
+    bytes[at] = static_cast<unsigned char>(value);
+    bytes[at + 1] = static_cast<unsigned char>(value >> 8);
+  };
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  memcpy(bytes, &tag, 4);
+  put16(4, total - 8);
+  put16(8, 0);
+  put16(10, substitute.size() * sizeof(char16_t));
+  put16(12, (substitute.size() + 1) * sizeof(char16_t));
+  put16(14, print.size() * sizeof(char16_t));
+  memcpy(bytes + 16, substitute.data(), substitute.size() * sizeof(char16_t));
+  memcpy(bytes + 16 + (substitute.size() + 1) * sizeof(char16_t), print.data(), print.size() * sizeof(char16_t));
+  if (returned != nullptr) *returned = static_cast<DWORD>(total);
+  return TRUE;
+}
+
+extern "C" BOOLEAN WINAPI CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags) {
+  const ApiCall call("CreateSymbolicLinkA", link != nullptr ? link : "");
+  if (call.Fails()) return FALSE;
+  if (link == nullptr || target == nullptr || (flags & SYMBOLIC_LINK_FLAG_DIRECTORY) == 0) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  const Resolved place = ResolvePath(link);
+  const Resolved leads = ResolvePath(target);
+  if (place.error != 0 || leads.error != 0) return Fail(place.error != 0 ? place.error : leads.error);
+  if (place.exists) return Fail(ERROR_ALREADY_EXISTS);
+  if (symlink(leads.host.c_str(), place.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
 }

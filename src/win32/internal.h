@@ -46,6 +46,17 @@ struct FailCall {
   bool exit = false;
 };
 
+// One line of [races]: just before the nth call of a Win32 function,
+// another process changes the disk (swap, link or rename).
+struct Race {
+  std::string line;  // as given, for races.txt
+  std::string name;
+  unsigned long nth = 0;
+  std::string action;  // swap, link or rename
+  std::string path;    // Windows paths, in the ANSI code page once read
+  std::string target;
+};
+
 struct Settings {
   bool nt = true;
   std::string windows = "C:\\WINDOWS";
@@ -62,6 +73,7 @@ struct Settings {
   std::vector<std::pair<std::string, std::string>> shares;
   std::vector<std::pair<char, std::string>> substitutes;
   std::vector<FailCall> failCalls;
+  std::vector<Race> races;
 };
 
 class Registry;
@@ -81,6 +93,11 @@ std::string SystemDirectory(const Settings& settings);
 // ---- calls: counted, and failing on demand ----
 // A line of [fail calls] (NAME N [ERROR|exit]); false with the reason.
 bool ParseFailCall(const std::string& line, FailCall* call, std::string* error);
+// A line of [races] (NAME N = ACTION PATH = TARGET); false with the reason.
+bool ParseRace(const std::string& line, Race* race, std::string* error);
+// Carries out a race as another process would, obeying sharing: 0, or the
+// error that refused it.
+DWORD CarryOutRace(const Race& race);
 // Counting (and failing) applies to the program under test only: the machine
 // it opens itself, not the one a started program finds.
 void StartCounting();
@@ -126,6 +143,8 @@ struct Object {
 
 HANDLE AddObject(Object* object, const std::string& subject = std::string());  // takes ownership
 Object* LookUp(HANDLE handle, Object::Kind kind);
+// Every open handle of a kind.
+std::vector<Object*> ObjectsOf(Object::Kind kind);
 // What a handle stands for, for the call trace; empty for an unknown one.
 std::string SubjectOf(const void* handle);
 bool RemoveObject(HANDLE handle);  // deletes the object
@@ -163,6 +182,20 @@ bool ListDirectory(const std::string& hostDirectory, std::vector<std::string>* h
 bool FindChild(const std::string& hostDirectory, const std::string& ansiName, std::string* hostName);
 std::string JoinHost(const std::string& directory, const std::string& name);
 
+// Where a host file really is: every link on its way resolved, and a link
+// at its end too unless the link itself is meant.
+std::string RealHostPath(const std::string& host, bool linkItself);
+
+// ---- drives and volumes ----
+// The host directory of the machine's drive that holds a host path, and its
+// letter; false for a path on no drive.
+bool DriveOfHost(const std::string& host, std::string* drive, char* letter);
+// The Windows path of a host path on one of the machine's drives, names in
+// the ANSI code page; empty elsewhere.
+std::string WindowsPathOfHost(const std::string& host);
+// The serial number of the volume a host path (links resolved) lies on.
+DWORD VolumeSerialOfHost(const std::string& host);
+
 // The attributes Windows would report for a host file (lstat semantics: a
 // link to a directory is a directory with the reparse-point bit).
 bool HostAttributes(const std::string& hostPath, DWORD* attributes);
@@ -181,6 +214,12 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 // Is the file held by another program ([in use] or another open file's lock)?
 bool IsHeldElsewhere(const Resolved& resolved);
+// Whether a directory handle's share mode keeps anyone from renaming or
+// deleting what a host path names (a link itself), or from making it a link.
+bool MayDeleteOrRename(const std::string& host);
+bool MayMakeLink(const std::string& host);
+// A host path with . and .. taken away by its letters, links not followed.
+std::string NormalHostPath(const std::string& host);
 
 // Writes the registry back when it changed; reloads it when a started program
 // changed the file meanwhile.

@@ -69,7 +69,7 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
       }
       section = Fold(Trim(text.substr(1, text.size() - 2)));
       if (section != "MACHINE" && section != "IN USE" && section != "DENIED KEYS" && section != "SHARES" &&
-          section != "SUBSTITUTES" && section != "FAIL CALLS") {
+          section != "SUBSTITUTES" && section != "FAIL CALLS" && section != "RACES") {
         *error = where + "unknown section [" + text.substr(1, text.size() - 2) + "]";
         return false;
       }
@@ -150,6 +150,14 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
         return false;
       }
       settings->failCalls.push_back(call);
+    } else if (section == "RACES") {
+      Race race;
+      std::string reason;
+      if (!ParseRace(text, &race, &reason)) {
+        *error = where + reason;
+        return false;
+      }
+      settings->races.push_back(race);
     } else if (section == "DENIED KEYS") {
       std::string key;
       if (!NormaliseKeyName(text, &key)) {
@@ -194,6 +202,10 @@ bool Open(const char* directory, bool loadRegistryNow, std::string* error) {
   for (std::string& path : settings.inUse) ansi(&path);
   for (auto& share : settings.shares) ansi(&share.second);
   for (auto& substitute : settings.substitutes) ansi(&substitute.second);
+  for (Race& race : settings.races) {
+    ansi(&race.path);
+    ansi(&race.target);
+  }
   g_machine = std::move(machine);
   // [in use] paths are compared in the same normal form the file calls use.
   for (std::string& path : g_machine->settings.inUse) {
@@ -257,6 +269,14 @@ Object* LookUp(HANDLE handle, Object::Kind kind) {
   Object* object = static_cast<Object*>(handle);
   if (g_objects.count(object) == 0 || object->kind != kind) return nullptr;
   return object;
+}
+
+std::vector<Object*> ObjectsOf(Object::Kind kind) {
+  std::vector<Object*> found;
+  for (Object* object : g_objects) {
+    if (object->kind == kind) found.push_back(object);
+  }
+  return found;
 }
 
 std::string SubjectOf(const void* handle) {

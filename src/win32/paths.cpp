@@ -295,6 +295,37 @@ Resolved ResolvePath(const char* path) {
   return resolved;
 }
 
+// Where a host file really is: every link on its way resolved, and a link
+// at its end too unless the link itself is meant.
+std::string RealHostPath(const std::string& host, bool linkItself) {
+  const size_t slash = host.rfind('/');
+  const std::string resolve = linkItself ? host.substr(0, slash == 0 ? 1 : slash) : host;
+  char* real = realpath(resolve.c_str(), nullptr);
+  if (real == nullptr) return host;
+  const std::string found(real);
+  free(real);
+  return linkItself ? JoinHost(found, host.substr(slash + 1)) : found;
+}
+
+std::string NormalHostPath(const std::string& host) {
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (at <= host.size()) {
+    size_t end = host.find('/', at);
+    if (end == std::string::npos) end = host.size();
+    const std::string part = host.substr(at, end - at);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    at = end + 1;
+  }
+  std::string out;
+  for (const std::string& part : parts) out += "/" + part;
+  return out.empty() ? "/" : out;
+}
+
 bool HostAttributes(const std::string& hostPath, DWORD* attributes) {
   struct stat link;
   if (lstat(hostPath.c_str(), &link) != 0) return false;

@@ -411,10 +411,20 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     return nullptr;
   }
   if (object == SystemModule()) {
-    // Windows 95 has no GetSystemWow64DirectoryA; NT-family Windows since XP has.
+    // Calls of later NT-family Windows that Windows 95 lacks: the WOW64
+    // directory (XP), final paths (Vista), DOS device names. The machine's
+    // NT is the newest.
     const Machine* machine = CurrentMachine();
-    if (strcmp(name, "GetSystemWow64DirectoryA") == 0 && machine != nullptr && machine->settings.nt) {
-      return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&GetSystemWow64DirectoryA));
+    if (machine != nullptr && machine->settings.nt) {
+      if (strcmp(name, "GetSystemWow64DirectoryA") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&GetSystemWow64DirectoryA));
+      }
+      if (strcmp(name, "GetFinalPathNameByHandleA") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&GetFinalPathNameByHandleA));
+      }
+      if (strcmp(name, "QueryDosDeviceA") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&QueryDosDeviceA));
+      }
     }
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;

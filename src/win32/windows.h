@@ -12,6 +12,7 @@
 #define APIENTRY
 
 typedef int BOOL;
+typedef unsigned char BOOLEAN;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
@@ -80,6 +81,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_INVALID_DRIVE 15L
 #define ERROR_NOT_READY 21L
+#define ERROR_BAD_LENGTH 24L
 #define ERROR_BAD_NETPATH 53L
 #define ERROR_BAD_NET_NAME 67L
 #define ERROR_FILE_EXISTS 80L
@@ -91,6 +93,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_DIR_NOT_ROOT 144L
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ALREADY_EXISTS 183L
@@ -103,6 +106,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_INVALID_REPARSE_DATA 4392L
 
 // Access rights.
 #define DELETE 0x00010000L
@@ -112,6 +116,17 @@ typedef INT_PTR (*FARPROC)(void);
 #define MAXIMUM_ALLOWED 0x02000000L
 #define GENERIC_READ 0x80000000L
 #define GENERIC_WRITE 0x40000000L
+#define GENERIC_EXECUTE 0x20000000L
+#define GENERIC_ALL 0x10000000L
+#define FILE_READ_DATA 0x0001
+#define FILE_LIST_DIRECTORY 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_ADD_FILE 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_ADD_SUBDIRECTORY 0x0004
+#define FILE_EXECUTE 0x0020
+#define FILE_TRAVERSE 0x0020
+#define FILE_READ_ATTRIBUTES 0x0080
 
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
@@ -153,6 +168,24 @@ typedef INT_PTR (*FARPROC)(void);
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+
+// Final paths, drives and links.
+#define FILE_NAME_NORMALIZED 0x0
+#define VOLUME_NAME_DOS 0x0
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+#define FSCTL_GET_REPARSE_POINT 0x000900A8
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
+#define SYMLINK_FLAG_RELATIVE 0x00000001
+#define SYMBOLIC_LINK_FLAG_DIRECTORY 0x1
+#define ERROR_NOT_A_REPARSE_POINT 4390L
 
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
@@ -331,6 +364,16 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags);
+DWORD WINAPI QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size);
+BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial,
+                                  LPDWORD maximumComponentLength, LPDWORD flags, LPSTR fileSystem,
+                                  DWORD fileSystemSize);
+DWORD WINAPI GetLogicalDrives(void);
+UINT WINAPI GetDriveTypeA(LPCSTR root);
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                            LPDWORD returned, LPVOID overlapped);
+BOOLEAN WINAPI CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags);
 UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 int WINAPI lstrlenA(LPCSTR text);

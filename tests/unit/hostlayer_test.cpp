@@ -114,6 +114,10 @@ TEST_F(Machine, UnusableMachinesAreRefusedWithAReason) {
       {"machine.ini", "[fail calls]\nNoSuchCall 1\n"},
       {"machine.ini", "[fail calls]\nDeleteFileA 0\n"},
       {"machine.ini", "[fail calls]\nDeleteFileA 1 soon\n"},
+      {"machine.ini", "[races]\nDeleteFileA 1 = swap C:\\APP\n"},
+      {"machine.ini", "[races]\nDeleteFileA 1 = jump C:\\APP = C:\\LURE\n"},
+      {"machine.ini", "[races]\nDeleteFileA = swap C:\\APP = C:\\LURE\n"},
+      {"machine.ini", "[races]\nNoSuchCall 2 = rename C:\\A = C:\\B\n"},
   };
   for (const auto& each : cases) {
     const std::string path = machineDirectory_ + "/" + each.file;
@@ -162,6 +166,128 @@ TEST_F(Machine, SettingsAndFaultLists) {
   // Its subkeys are not denied. (Writes to a denied key and new subkeys under
   // it are refused in the registry tests, through the same list.)
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Locked\\Child"), ERROR_SUCCESS);
+}
+
+// Another process changes the disk just before a call of the program, as
+// an opener like any other: a directory handle without delete sharing keeps
+// it from renaming the directory, one without write sharing from making it
+// a link; what it did or could not do goes to races.txt.
+TEST_F(Machine, RacesObeySharing) {
+  MakeDirectories("C:\\APP\\SYSTEM");
+  MakeDirectories("C:\\APP\\EMPTY");
+  MakeDirectories("C:\\LURE");
+  WriteBytes("C:\\APP\\HUBCORE.DLL", "core");
+  ReopenMachine(
+      "[races]\n"
+      "GetVersionExA 1 = swap C:\\APP = C:\\LURE\n"
+      "GetVersionExA 1 = link C:\\APP\\EMPTY = C:\\LURE\n"
+      "GetVersionExA 1 = link C:\\APP\\SYSTEM = C:\\LURE\n"
+      "GetVersionExA 2 = link C:\\APP\\SYSTEM = C:\\LURE\n"
+      "GetVersionExA 2 = rename C:\\APP\\HUBCORE.DLL = C:\\APP\\OLD.DLL\n"
+      "GetVersionExA 3 = swap C:\\APP = C:\\LURE\n"
+      "[in use]\n"
+      "C:\\APP\\HUBCORE.DLL\n");
+  const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE app = CreateFileA("C:\\APP", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE system = CreateFileA("C:\\APP\\SYSTEM", GENERIC_READ, shareAll & ~FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // Opened for attributes alone, a handle shares with everyone.
+  HANDLE looking = CreateFileA("C:\\APP\\EMPTY", 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(app, INVALID_HANDLE_VALUE);
+  ASSERT_NE(system, INVALID_HANDLE_VALUE);
+  ASSERT_NE(looking, INVALID_HANDLE_VALUE);
+  // Nor can the program itself rename or remove what a handle holds so.
+  EXPECT_FALSE(MoveFileExA("C:\\APP", "C:\\APP2", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  GetVersionExA(&version);
+  CloseHandle(system);
+  GetVersionExA(&version);
+  CloseHandle(app);
+  GetVersionExA(&version);
+  CloseHandle(looking);
+  EXPECT_EQ(ReadHostFile(machineDirectory_ + "/races.txt"),
+            "GetVersionExA 1 = swap C:\\APP = C:\\LURE refused 32\n"
+            "GetVersionExA 1 = link C:\\APP\\EMPTY = C:\\LURE done\n"
+            "GetVersionExA 1 = link C:\\APP\\SYSTEM = C:\\LURE refused 32\n"
+            "GetVersionExA 2 = link C:\\APP\\SYSTEM = C:\\LURE done\n"
+            "GetVersionExA 2 = rename C:\\APP\\HUBCORE.DLL = C:\\APP\\OLD.DLL refused 32\n"
+            "GetVersionExA 3 = swap C:\\APP = C:\\LURE done\n");
+  EXPECT_EQ(Attributes("C:\\APP"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_TRUE(PathExists("C:\\APP.swapped\\HUBCORE.DLL"));
+  EXPECT_TRUE(Attributes("C:\\APP.swapped\\EMPTY") & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Each spelling of a directory as Windows tells where it really is: the
+// final path of a link, a substituted drive and a share (whose server keeps
+// its links to itself), the volume serial of the drive it lies on, what a
+// drive letter stands for, and what a link holds.
+TEST_F(Machine, PlacesAsWindowsTellsThem) {
+  MakeDirectories("C:\\REAL\\SYSTEM");
+  MakeDirectories("D:\\DATA");
+  ASSERT_EQ(mkdir((machineDirectory_ + "/drive_d").c_str(), 0755), 0);
+  MakeDirectories("D:\\DATA");
+  ASSERT_EQ(symlink((machineDirectory_ + "/drive_c/REAL").c_str(), (machineDirectory_ + "/drive_c/LINK").c_str()), 0);
+  ReopenMachine(
+      "[shares]\n\\\\LOCALHOST\\C$=C:\\\n"
+      "[substitutes]\nZ:=C:\\REAL\n");
+  const auto final = [](const char* path, DWORD flags) {
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    char found[300] = "";
+    if (handle == INVALID_HANDLE_VALUE) return std::string("cannot open");
+    const DWORD length = GetFinalPathNameByHandleA(handle, found, sizeof(found), 0);
+    BY_HANDLE_FILE_INFORMATION information = {};
+    GetFileInformationByHandle(handle, &information);
+    CloseHandle(handle);
+    return std::string(found, length) + ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? " (link)" : "");
+  };
+  EXPECT_EQ(final("C:\\LINK\\SYSTEM", 0), "\\\\?\\C:\\REAL\\SYSTEM");
+  EXPECT_EQ(final("z:\\system", 0), "\\\\?\\C:\\REAL\\SYSTEM");
+  EXPECT_EQ(final("C:\\LINK", FILE_FLAG_OPEN_REPARSE_POINT), "\\\\?\\C:\\LINK (link)");
+  EXPECT_EQ(final("\\\\localhost\\c$\\link\\system", 0), "\\\\?\\UNC\\localhost\\c$\\LINK\\SYSTEM");
+  EXPECT_EQ(final("D:\\", 0), "\\\\?\\D:\\");
+
+  DWORD serials[4] = {};
+  const char* const roots[4] = {"C:\\", "D:\\", "Z:\\", "\\\\LOCALHOST\\C$\\"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(GetVolumeInformationA(roots[i], nullptr, 0, &serials[i], nullptr, nullptr, nullptr, 0)) << roots[i];
+  }
+  EXPECT_NE(serials[0], serials[1]);
+  EXPECT_EQ(serials[0], serials[2]);
+  EXPECT_EQ(serials[0], serials[3]);
+  EXPECT_FALSE(GetVolumeInformationA("C:\\REAL\\", nullptr, 0, &serials[0], nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(GetLogicalDrives(), (1u << 2) | (1u << 3) | (1u << 25));
+  EXPECT_EQ(GetDriveTypeA("Z:\\"), static_cast<UINT>(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA("\\\\LOCALHOST\\C$\\"), static_cast<UINT>(DRIVE_REMOTE));
+  EXPECT_EQ(GetDriveTypeA("Q:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+
+  char device[64];
+  ASSERT_EQ(QueryDosDeviceA("z:", device, sizeof(device)), 13u);
+  EXPECT_EQ(std::string(device, 13), std::string("\\??\\C:\\REAL\0\0", 13));
+  ASSERT_EQ(QueryDosDeviceA("D:", device, sizeof(device)), 25u);
+  EXPECT_STREQ(device, "\\Device\\HarddiskVolume4");
+  EXPECT_EQ(QueryDosDeviceA("D:", device, 10), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+  // A link's own data: a junction to where it leads, as a full path.
+  HANDLE link = CreateFileA("C:\\LINK", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ASSERT_NE(link, INVALID_HANDLE_VALUE);
+  unsigned char data[200];
+  DWORD got = 0;
+  ASSERT_TRUE(DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof(data), &got, nullptr));
+  const DWORD tag = data[0] | data[1] << 8 | data[2] << 16 | static_cast<DWORD>(data[3]) << 24;
+  EXPECT_EQ(tag, static_cast<DWORD>(IO_REPARSE_TAG_MOUNT_POINT));
+  const size_t length = (data[10] | data[11] << 8) / 2;
+  std::string target;
+  for (size_t i = 0; i < length; ++i) target.push_back(static_cast<char>(data[16 + (data[8] | data[9] << 8) + 2 * i]));
+  EXPECT_EQ(target, "\\??\\C:\\REAL");
+  EXPECT_FALSE(DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, 20, &got, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+  CloseHandle(link);
 }
 
 TEST_F(Machine, HostNamesWithABackslashAreNeverListed) {
