@@ -15,6 +15,8 @@ A scenario file (tests/scenarios/*.scn) has sections:
   [shares]     \\SERVER\SHARE = PATH: a share root of the machine (host only)
   [substitutes] Z: = PATH: a drive letter that shows a directory
   [fail calls] NAME N [ERROR|exit]: a Win32 call of the run that fails (host only)
+  [races]      NAME N = swap|link|rename PATH = TARGET: another process changes
+               the disk just before that call (host only)
   [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text
                (\r and \n stand for CR and LF), or @standin, @library,
                @bare-library for a stand-in; under Wine also @linked-library
@@ -31,6 +33,8 @@ A scenario file (tests/scenarios/*.scn) has sections:
                no value: KEY | NAME | value contains: KEY | NAME | TEXT
                content: PATH | TEXT (with \r and \n for the line breaks)
                unchanged: yes
+               race: a line of races.txt (the race as given, done or
+               refused ERROR; host only)
 
 %WINDOWS% and %SYSTEM% stand for the Windows and system directory of the
 target. Every scenario also gets a canary file and key outside the product's
@@ -73,6 +77,7 @@ class Scenario:
         self.shares = []
         self.substitutes = []
         self.fail_calls = []
+        self.races = []
         self.extra_places = {}
         self.label = ""  # which value of a varied scenario
         self.expect = []  # (target or None, kind, arguments)
@@ -118,6 +123,8 @@ class Scenario:
                 self.holds.append(line.strip())
             elif section == "fail calls":
                 self.fail_calls.append(line.strip())
+            elif section == "races":
+                self.races.append(line.strip())
             elif section in ("expect", "expect host", "expect wine"):
                 kind, _, arguments = line.partition(":")
                 target = section.split()[1] if " " in section else None
@@ -243,6 +250,7 @@ class Outcome:
         self.registry = None
         self.drive = None
         self.unchanged = None  # list of differences when asked for
+        self.races = []  # the lines of races.txt
         self.output = ""
         self.cleanup = lambda: None
 
@@ -319,9 +327,9 @@ class HostTarget:
         system = scenario.settings.get("system", windows + ("\\SYSTEM32" if nt else "\\SYSTEM"))
         return dict(scenario.extra_places, WINDOWS=windows, SYSTEM=expand(system, scenario.extra_places))
 
-    def write_machine_ini(self, scenario, directory, machine_lines=(), fail_calls=()):
-        """The scenario's machine.ini, with more [machine] lines and a [fail
-        calls] section when asked."""
+    def write_machine_ini(self, scenario, directory, machine_lines=(), fail_calls=(), races=()):
+        """The scenario's machine.ini, with more [machine] lines, [fail calls]
+        and [races] when asked."""
         places = self.places(scenario)
         with open(os.path.join(directory, "machine.ini"), "w", encoding="utf-8") as f:
             f.write("[machine]\nplatform=%s\nwindows=%s\nsystem=%s\ncurrent=C:\\\n" %
@@ -335,6 +343,7 @@ class HostTarget:
                                    for place, target in getattr(scenario, section)])
                         for section in ("shares", "substitutes")]
             sections.append(("fail calls", [expand(line, places) for line in scenario.fail_calls] + list(fail_calls)))
+            sections.append(("races", [expand(line, places) for line in scenario.races] + list(races)))
             for section, lines in sections:
                 if lines:
                     f.write("[%s]\n%s\n" % (section, "\n".join(lines)))
@@ -392,6 +401,11 @@ class HostTarget:
         outcome.calls = [line.replace(drive_c, "C:") for line in parse_calls(os.path.join(drive_t, "CALLS.LOG"))]
         with open(os.path.join(directory, "registry.reg"), "rb") as f:
             outcome.registry = machine.parse_regedit4(f.read())
+        races = os.path.join(directory, "races.txt")
+        if os.path.exists(races):
+            with open(races, encoding="utf-8") as f:
+                outcome.races = f.read().splitlines()
+            os.unlink(races)
         outcome.drive = drive_c
         return outcome
 
@@ -441,9 +455,9 @@ class WineTarget:
         prefix = wine.new_prefix(scenario.name, drive_t)
         drive_c = os.path.join(prefix, "drive_c")
         write_files(scenario, drive_c, places, self.fixtures)
-        if scenario.shares or scenario.fail_calls:
-            raise RuntimeError("Wine has no shares of its own machine and fails no call on demand: "
-                               "make the scenario host-only")
+        if scenario.shares or scenario.fail_calls or scenario.races:
+            raise RuntimeError("Wine has no shares of its own machine, fails no call and makes no race on "
+                               "demand: make the scenario host-only")
         for letter, target in scenario.substitutes:
             # A drive letter of Wine's is a link in dosdevices, as SUBST makes one.
             os.symlink(find_or_make(drive_c, expand(target, places), True),
@@ -562,10 +576,12 @@ def check(scenario, target, outcome):
             if found is None or args[2].upper() not in found[1].decode("cp1252").upper():
                 failures.append("value %s \"%s\" does not hold %s: %s" %
                                 (args[0], args[1], args[2], found and machine.format_value(*found)))
+        elif kind == "race" and args[0] not in outcome.races:
+            failures.append("no race %s: %s" % (args[0], outcome.races or "none carried out"))
         elif kind == "unchanged" and outcome.unchanged:
             failures.append("the machine changed: " + "; ".join(outcome.unchanged))
         elif kind not in ("exit", "file", "no file", "attributes", "key", "no key", "value", "no value",
-                          "value contains", "unchanged", "box", "boxes", "call", "calls", "content"):
+                          "value contains", "unchanged", "box", "boxes", "call", "calls", "content", "race"):
             failures.append("unknown expectation '%s'" % kind)
     return failures
 
@@ -582,11 +598,14 @@ def main():
     parser.add_argument("--host-build", default="host", help="the host build to run (host or host-asan)")
     parser.add_argument("--standins-build", help="the host build whose stand-ins to use (default: --host-build); "
                                                  "a sweep on host-asan runs three times as fast with host's")
-    parser.add_argument("--sweep", choices=["errors", "exits", "both"],
+    parser.add_argument("--sweep", choices=["errors", "exits", "both", "races"],
                         help="on the host: the fault sweep, each Win32 call of a run failing in turn (errors), "
-                             "or the run ending there and an undisturbed run after it (exits)")
+                             "or the run ending there and an undisturbed run after it (exits); or the race "
+                             "sweep, a directory the run uses swapped for a link just before each call (races)")
     parser.add_argument("--exit-step", type=int, default=1, metavar="N",
                         help="with --sweep: only every N-th failure point for the exits")
+    parser.add_argument("--race-step", type=int, default=1, metavar="N",
+                        help="with --sweep races: only every N-th failure point")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2, help="runs at once in a sweep")
     parser.add_argument("names", nargs="*", help="scenario names (default: all)")
     options = parser.parse_args()
@@ -611,6 +630,18 @@ def main():
             modes = ["errors", "exits"] if options.sweep == "both" else [options.sweep]
             points = runs = found = 0
             started = time.time()
+            if options.sweep == "races":
+                # Windows 95 holds no directory: there is nothing to race against.
+                scenarios = [s for s in scenarios if s.settings["platform"] == "nt"]
+                for scenario in scenarios:
+                    print("== race sweep %s%s: %s" % (scenario.name, " " + scenario.label if scenario.label else "",
+                                                      scenario.settings["title"]), flush=True)
+                    r, d, f = sweep.race_sweep(target, scenario, work, options.jobs, options.race_step,
+                                               log=lambda text: print(text, flush=True))
+                    runs, points, found = runs + r, points + d, found + f
+                print("race sweep of %d scenarios: %d runs, %d swaps carried out, %d violations, %.0f s" %
+                      (len(scenarios), runs, points, found, time.time() - started))
+                return 1 if found or not scenarios else 0
             for scenario in scenarios:
                 print("== sweep %s%s: %s" % (scenario.name, " " + scenario.label if scenario.label else "",
                                              scenario.settings["title"]), flush=True)

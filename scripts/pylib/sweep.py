@@ -251,8 +251,8 @@ def pending(state):
     return None if found is None else found[1]
 
 
-def invariants(base, outcome, state, killed=False):
-    """The violations of invariants 1 to 5 by one run."""
+def process_ended_well(outcome, killed=False):
+    """Invariant 1: no crash, hang or sanitizer report, a valid exit code."""
     violations = []
     if outcome.exit == "timeout":
         violations.append("hangs")
@@ -261,16 +261,14 @@ def invariants(base, outcome, state, killed=False):
     for report in SANITIZER_REPORTS:
         if report in outcome.output:
             violations.append("sanitizer: " + outcome.output[outcome.output.index(report):][:200])
-    for path in base.kept_files:
-        if machine.fold(path) not in state.files:
-            violations.append("%s is gone" % path)
-    for key in base.kept_keys:
-        if state.registry.key(key) is None:
-            violations.append("key %s is gone" % key)
-    values = state.values()
-    for name, wanted in base.kept_values.items():
-        if values.get(name) != wanted:
-            violations.append("value %s changed" % name)
+    return violations
+
+
+def writes_and_counts_kept(base, state):
+    """Invariants 3 and 4: WININIT.INI and the pending renames gain only
+    whole entries; no count ends lower, no other program's count changes,
+    a guarded runtime ends as in the undisturbed run or read-only."""
+    violations = []
     if not wininit_kept(base.before.wininit, state.wininit):
         violations.append("WININIT.INI damaged: %r" % state.wininit)
     if not pending_kept(pending(base.before), pending(state)):
@@ -292,6 +290,23 @@ def invariants(base, outcome, state, killed=False):
             found = state.files.get(key, {}).get("attributes")
             if found not in (wanted, wanted | machine.READONLY):
                 violations.append("%s has attributes %s" % (runtime, found))
+    return violations
+
+
+def invariants(base, outcome, state, killed=False):
+    """The violations of invariants 1 to 5 by one run."""
+    violations = process_ended_well(outcome, killed)
+    for path in base.kept_files:
+        if machine.fold(path) not in state.files:
+            violations.append("%s is gone" % path)
+    for key in base.kept_keys:
+        if state.registry.key(key) is None:
+            violations.append("key %s is gone" % key)
+    values = state.values()
+    for name, wanted in base.kept_values.items():
+        if values.get(name) != wanted:
+            violations.append("value %s changed" % name)
+    violations += writes_and_counts_kept(base, state)
     for line in outcome.calls:
         if line.startswith(("run ", "load ", "image ")) and line not in base.runs:
             violations.append("not in the undisturbed run: " + line)
@@ -458,3 +473,209 @@ def sweep(target, scenario, work, workers, modes, exit_step=1, log=print):
         shutil.rmtree(directory, ignore_errors=True)
     log("  %s: %d runs in %.0f s" % (scenario.name, runs, time.time() - started))
     return len(points), runs, found
+
+
+# ---- the race sweep ----
+
+DIRECTORIES_KEY = "HKEY_LOCAL_MACHINE\\Software\\TAV Datentechnik\\TAV-COM Version 1.0\\Directories"
+LURE = "C:\\LURE"
+# The calls at which the program first looks at its directory on the disk.
+LOOKING_CALLS = ("CreateFileA", "GetFileAttributesA", "GetShortPathNameA", "FindFirstFileA")
+
+
+def parent(path):
+    return path.rsplit("\\", 1)[0]
+
+
+def raced_directories(base):
+    """The directories a run uses and another process could swap: each
+    directory of the program directory's path below the drive root (as
+    spelt and where it leads), the program directory P, the product root R,
+    the user directory U, and every directory below P and U. Only those
+    there before the run, folded; then those of P's path, and those above P."""
+    found = base.before.registry.value(DIRECTORIES_KEY, "SYSTEM")
+    if found is None or found[0] != machine.REG_SZ:
+        return [], [], []
+    value = found[1].rstrip(b"\0").decode("cp1252", "replace")
+    spelt = machine.fold(value.replace("/", "\\")).rstrip("\\")
+    program = base.paths.normal(value)
+    if program[1:3] != ":\\" or len(program) <= 3:
+        return [], [], []
+    on_path = []
+    for path in (spelt, program):
+        if path[1:3] != ":\\":
+            continue
+        parts = path.split("\\")
+        on_path += ["\\".join(parts[:i]) for i in range(2, len(parts) + 1)]
+    trailing = value.endswith("\\")
+    root = program if trailing else parent(program)
+    user = parent(program) + "\\USER" if trailing else program + "USER"
+    below = [path for path, entry in base.before.files.items() if entry["dir"] and
+             not entry["attributes"] & machine.REPARSE and
+             any(path.startswith(top + "\\") for top in (program, user))]
+    chosen = []
+    for path in on_path + [program, root, user] + sorted(below):
+        entry = base.before.files.get(path)
+        if path not in chosen and entry is not None and entry["dir"]:
+            chosen.append(path)
+    on_path = [p for p in on_path if p in chosen]
+    return chosen, on_path, [p for p in on_path if p not in (spelt, program)]
+
+
+def snapshot_below(files, top):
+    """The entries of a snapshot below top, by their path relative to it."""
+    return {path[len(top):]: entry for path, entry in files.items() if path.startswith(top + "\\")}
+
+
+def same_entry(found, wanted):
+    """Whether a snapshot's entry is unchanged. A large file (a stand-in,
+    which no run writes) is known by its size: each machine has its own
+    copy."""
+    def digest(entry):
+        return entry["digest"][0] if isinstance(entry["digest"], tuple) else entry["digest"]
+    return found is not None and found["dir"] == wanted["dir"] and digest(found) == digest(wanted) and \
+        found["attributes"] == wanted["attributes"]
+
+
+def outside_kept(base, state, swapped, lure, raced, removed_by_others):
+    """Every file the undisturbed run keeps is there and unchanged, where a
+    carried-out swap moved it to (swapped: the directory set aside, or
+    None); and so is every file of the lure (a copy of raced), but those a
+    started program removed by their names below raced: the main
+    uninstaller, not the program under test, follows the link there."""
+    violations = []
+    runtimes = {machine.fold(base.places["SYSTEM"]) + "\\" + name for name in GUARDED_RUNTIMES}
+    for path, wanted in base.after.files.items():
+        if path not in base.before.files or path in runtimes:
+            continue
+        moved = path
+        if swapped and (path == swapped or path.startswith(swapped + "\\")):
+            moved = swapped + ".SWAPPED" + path[len(swapped):]
+        if not same_entry(state.files.get(moved), wanted):
+            violations.append("%s %s" % (wanted["path"], "changed" if moved in state.files else "is gone"))
+    lure_now = snapshot_below(state.files, machine.fold(LURE))
+    for relative, wanted in lure.items():
+        if swapped and raced + relative in removed_by_others:
+            continue
+        if not same_entry(lure_now.get(relative), wanted):
+            violations.append("the lure's %s%s %s" % (LURE, relative,
+                                                       "changed" if relative in lure_now else "is gone"))
+    return violations
+
+
+def race_sweep(target, scenario, work, workers, step=1, log=print):
+    """The race sweep of one scenario: for every failure point and every
+    directory the run uses, that directory swapped for a link to a lure just
+    before the call. Returns (runs, actions carried out, violations)."""
+    started = time.time()
+    places = target.places(scenario)
+    template = os.path.join(work, "races-" + scenario.name)
+    target.prepare(scenario, template)
+    undisturbed = template + "-undisturbed"
+    clone(template, undisturbed)
+    target.write_machine_ini(scenario, undisturbed, ["call counts=yes"])
+    trace_file = undisturbed + ".trace"
+    environment = {"STANDIN_WHERE": "1"}
+    outcome = target.execute(scenario, undisturbed, dict(environment, PREUNINST_CALL_TRACE=trace_file))
+    base = Baseline(target, scenario, template, undisturbed, outcome, read_trace(trace_file))
+    shutil.rmtree(undisturbed, ignore_errors=True)
+    problems = invariants(base, outcome, base.after)
+    if problems:
+        log("%s: the undisturbed run itself fails: %s" % (scenario.name, "; ".join(problems)))
+        return 1, 0, len(problems)
+    directories, on_path, above = raced_directories(base)
+    if not directories:
+        log("  no program directory to race for")
+        return 0, 0, 0
+    calls = sorted(((index, name, nth, subject) for (name, nth), (index, subject) in base.trace.items()))
+    first_look = min((index for index, name, nth, subject in calls
+                      if name in LOOKING_CALLS and subject[1:3] == ":\\" and base.paths.normal(subject) in on_path),
+                     default=0)
+    # Where the undisturbed run removes a directory, nothing is left to swap
+    # after its last try: those points are not run.
+    gone_after = {}
+    for index, name, nth, subject in calls:
+        about = base.paths.normal(subject) if subject[1:3] == ":\\" else ""
+        if name == "RemoveDirectoryA" and about in directories and about not in base.after.files:
+            gone_after[about] = index
+    runs = [(directory, call) for directory in directories for call in calls[::step]
+            if call[0] <= gone_after.get(directory, call[0])]
+    skipped = len(directories) * len(calls[::step]) - len(runs)
+
+    lures = {directory: snapshot_below(base.before.files, directory) for directory in directories}
+    plain, templates = {}, {}
+    lock = threading.Lock()
+
+    def own_template(directory):
+        """A machine of this worker's own with the lure for directory: a
+        copy of its tree at C:\\LURE."""
+        thread = threading.get_ident()
+        with lock:
+            new_plain = thread not in plain
+            if new_plain:
+                plain[thread] = "%s-%d" % (template, len(plain) + 1)
+            key = (thread, directory)
+            new_lure = key not in templates
+            if new_lure:
+                templates[key] = "%s-lure-%d" % (template, len(templates) + 1)
+        if new_plain:
+            target.prepare(scenario, plain[thread])
+        if new_lure:
+            clone(plain[thread], templates[key])
+            drive = os.path.join(templates[key], "drive_c")
+            shutil.copytree(machine.lookup(drive, directory), os.path.join(drive, "LURE"), symlinks=True)
+        return templates[key]
+
+    def one(job):
+        directory, (index, name, nth, subject) = job
+        run_dir = os.path.join(work, "%s-race-%d-%d" % (scenario.name, directories.index(directory), index))
+        clone(own_template(directory), run_dir)
+        race = "%s %d = swap %s = %s" % (name, nth, base.before.files[directory]["path"], LURE)
+        target.write_machine_ini(scenario, run_dir, races=[race])
+        result = target.execute(scenario, run_dir, environment, timeout=60)
+        state = State(run_dir, places)
+        done = any(line.endswith(" done") for line in result.races)
+        refused = [line.rsplit(" ", 1)[1] for line in result.races if " refused " in line]
+        # A swap of a directory above P before the program first looks at
+        # it is no race: the link is then simply where the suite is.
+        found_so = index <= first_look and directory in above
+        violations = process_ended_well(result) + writes_and_counts_kept(base, state)
+        removed_by_others = set(machine.fold(line[len("removed "):]) for line in result.calls
+                                if line.startswith("removed "))
+        kept = outside_kept(base, state, directory if done else None, lures[directory], directory,
+                            removed_by_others)
+        strangers = [line for line in result.calls if line.startswith(("run ", "load ", "image ")) and
+                     line not in base.runs]
+        if found_so:
+            violations += [v for v in kept if not v.startswith("the lure's ")]
+        else:
+            violations += kept + ["not in the undisturbed run: " + line for line in strangers]
+        shutil.rmtree(run_dir, ignore_errors=True)
+        return directory, (name, nth), done, refused, found_so, violations
+
+    done_count = 0
+    refusals = {}
+    found = 0
+    found_so_count = 0
+    violated = 0
+    with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+        for directory, point, done, refused, found_so, violations in pool.map(one, runs):
+            violated += bool(violations)
+            done_count += done
+            found_so_count += found_so and done
+            for error in refused:
+                refusals[error] = refusals.get(error, 0) + 1
+            for violation in violations:
+                log("  swap %s before %s %d: %s" % (base.before.files[directory]["path"], point[0], point[1],
+                                                   violation))
+            found += len(violations)
+    for directory in [template] + list(plain.values()) + list(templates.values()):
+        shutil.rmtree(directory, ignore_errors=True)
+    log("  %d directories x %d failure points%s: %d runs (%d more after the directory was gone), "
+        "%d swaps carried out (%d of them before the program first looked), refused: %s; "
+        "%d runs with %d violations, %.0f s" %
+        (len(directories), len(calls[::step]), "" if step == 1 else " (every %d. of %d)" % (step, len(calls)),
+         len(runs), skipped, done_count, found_so_count,
+         ", ".join("%d with error %s" % (count, error) for error, count in sorted(refusals.items())) or "none",
+         violated, found, time.time() - started))
+    return len(runs), done_count, found
