@@ -198,6 +198,14 @@ class Baseline:
                              default=0)
         self.file_cleanup = set(item for item, index in removed_at.items()
                                 if index < registry_start and item in self.removals)
+        # After the main uninstaller the program directory's places are held
+        # and checked again, between its start and the first file the
+        # clean-up looks at: the file clean-up depends on those calls too.
+        started = min((index for (name, nth), (index, subject) in trace.items()
+                       if name == "CreateProcessA" and subject == self.command), default=0)
+        self.recheck = (started, min((index for (name, nth), (index, subject) in trace.items()
+                                      if index > started and name in ("FindFirstFileA", "DeleteFileA",
+                                                                      "RemoveDirectoryA")), default=started))
         self.runs = set(line for line in outcome.calls if line.startswith(("run ", "load ", "image ")))
 
 
@@ -341,14 +349,20 @@ def locality(base, outcome, state, failed):
         found = pattern.match(subjects[-1])
         if found:
             subjects.append(dependent + found.group(1).rsplit("\\", 1)[1])
+    # Every removal depends on the platform: an unknown one is taken as NT,
+    # which holds each directory it sweeps, and where none can be held
+    # (Windows 95) no file goes.
+    if failed[0] == "GetVersionExA":
+        return len(missing), []
     unexplained = []
     for item in missing:
         key = item.rsplit("\\", 1)[0] if item in base.values else item
         if any(related(item, s) or related(key, s) for s in subjects):
             continue
         # The file clean-up depends on the program directory: on the calls
-        # that read and check its value, before the first component is tested.
-        if index < base.check_index and item in base.file_cleanup:
+        # that read and check its value, before the first component is
+        # tested, and those that check it again after the main uninstaller.
+        if item in base.file_cleanup and (index < base.check_index or base.recheck[0] < index < base.recheck[1]):
             continue
         unexplained.append(item)
     return len(missing), unexplained

@@ -3,6 +3,7 @@
 #include "common/places.h"
 #include "common/platform.h"
 #include "common/strings.h"
+#include "files/held.h"
 #include "files/schedule.h"
 #include "registry/shared_dlls.h"
 
@@ -33,16 +34,39 @@ bool Join(char* path, size_t capacity, const char* directory, const char* name) 
   return StrCopy(path, capacity, directory) && StrAppend(path, capacity, name);
 }
 
+// A directory as a sweep finds it: to be entered, a link (removed itself,
+// never entered), or not to be used at all.
+enum class Entry { kEnter, kLink, kSkip };
+
+// On NT-family Windows the directory is held open first and told by that
+// handle, so that it stays what it was found to be while the sweep works in
+// it; the caller lets go of *held. Windows 95 opens no directory: there its
+// attributes tell, and one whose attributes cannot be had counts as a link.
 // Asked without its trailing backslash: with one, Windows may report what
-// the link leads to instead of the link. A directory whose attributes cannot
-// be had counts as one: nothing is entered or removed on a guess.
-bool IsLink(const char* directory) {
+// the link leads to instead of the link.
+Entry EnterDirectory(const char* directory, bool hold, HANDLE* held, DirectoryIdentity* identity) {
+  *held = INVALID_HANDLE_VALUE;
   char path[460];
-  if (!StrCopy(path, CountOf(path), directory)) return true;
+  if (!StrCopy(path, CountOf(path), directory)) return hold ? Entry::kSkip : Entry::kLink;
   size_t length = StrLength(path);
   while (length > 3 && path[length - 1] == '\\') path[--length] = '\0';
+  if (hold) {
+    switch (HoldDirectory(path, held, identity)) {
+      case Holding::kDirectory:
+        return Entry::kEnter;
+      case Holding::kLink:
+        return Entry::kLink;
+      default:
+        return Entry::kSkip;
+    }
+  }
   const DWORD attributes = GetFileAttributesA(path);
-  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Entry::kLink
+                                                                                                  : Entry::kEnter;
+}
+
+void LetGo(HANDLE held) {
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
 }
 
 // Whether a found name can be used as the name it is. Win32 paths drop
@@ -95,15 +119,13 @@ bool MatchesPattern(const char* pattern, const char* name) {
   return *pattern == '\0';
 }
 
-// Runs action on every match of pattern in directory, each before the next
-// one is looked for. A directory that is a link (a junction, a symbolic
-// link) is not searched: Windows 95 and NT 4 have none, and on later Windows
-// following one would delete files outside the product with the
-// uninstaller's rights.
-void ForEachMatch(const char* directory, const char* pattern,
-                  void (*action)(const char* directory, const WIN32_FIND_DATAA& found, const char* path)) {
+typedef void (*MatchAction)(const char* directory, const WIN32_FIND_DATAA& found, const char* path, bool hold);
+
+// Runs action on every match of pattern in a directory already entered,
+// each before the next one is looked for.
+void SearchEntered(const char* directory, const char* pattern, bool hold, MatchAction action) {
   char search[460];
-  if (IsLink(directory) || !Join(search, CountOf(search), directory, pattern)) return;
+  if (!Join(search, CountOf(search), directory, pattern)) return;
   WIN32_FIND_DATAA found;
   HANDLE handle = FindFirstFileA(search, &found);
   if (handle == INVALID_HANDLE_VALUE) return;
@@ -111,16 +133,29 @@ void ForEachMatch(const char* directory, const char* pattern,
     char path[520];
     if (IsReachableName(found.cFileName) && MatchesPattern(pattern, found.cFileName) &&
         Join(path, CountOf(path), directory, found.cFileName)) {
-      action(directory, found, path);
+      action(directory, found, path, hold);
     }
   } while (FindNextFileA(handle, &found));
   FindClose(handle);
 }
 
-// Directories among the matches are refused by DeleteFileA.
-void DeleteMatch(const char*, const WIN32_FIND_DATAA&, const char* path) { DeleteFileA(path); }
+// Runs action on every match of pattern in directory. A directory that is
+// a link (a junction, a symbolic link) is not searched: Windows 95 and NT 4
+// have none, and on later Windows following one would delete files outside
+// the product with the uninstaller's rights.
+void ForEachMatch(const char* directory, const char* pattern, bool hold, MatchAction action) {
+  HANDLE held;
+  DirectoryIdentity identity;
+  if (EnterDirectory(directory, hold, &held, &identity) == Entry::kEnter) {
+    SearchEntered(directory, pattern, hold, action);
+  }
+  LetGo(held);
+}
 
-void DeleteSharedMatch(const char* directory, const WIN32_FIND_DATAA& found, const char* path) {
+// Directories among the matches are refused by DeleteFileA.
+void DeleteMatch(const char*, const WIN32_FIND_DATAA&, const char* path, bool) { DeleteFileA(path); }
+
+void DeleteSharedMatch(const char* directory, const WIN32_FIND_DATAA& found, const char* path, bool) {
   // Dropped also when the file can only be scheduled, or not even that; and
   // before the file goes, so that a run cut off in between leaves the file
   // for the next run to find, not a count for a file that is gone.
@@ -128,31 +163,39 @@ void DeleteSharedMatch(const char* directory, const WIN32_FIND_DATAA& found, con
   DeleteOrScheduleFile(path);
 }
 
-void RemoveSubdirectory(const char* directory, const WIN32_FIND_DATAA& found, const char*) {
+void RemoveSubdirectory(const char* directory, const WIN32_FIND_DATAA& found, const char*, bool hold) {
   if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;  // files went with DeleteFiles
   char subdirectory[460];
   if (!Join(subdirectory, CountOf(subdirectory), directory, found.cFileName) ||
       !StrAppend(subdirectory, CountOf(subdirectory), "\\")) {
     return;
   }
-  RemoveDirectoryTree(subdirectory);
+  RemoveDirectoryTree(subdirectory, hold);
 }
 
 // RemoveDirectoryA takes a junction away even when its target is full; one
 // on the way to the product (C:\Apps for C:\Programme\APP) belongs to the
-// user.
-void RemoveEmptyDirectory(const char* directory) {
-  if (!IsLink(directory)) RemoveDirectoryA(directory);
+// user. Every hold on the directory goes just before, those on the
+// directories above it stay: under a held parent a name swapped meanwhile
+// can only be a link, and RemoveDirectoryA removes just the link.
+void RemoveEmptyDirectory(const char* directory, HeldDirectories* held) {
+  HANDLE own;
+  DirectoryIdentity identity;
+  const Entry entry = EnterDirectory(directory, held != nullptr, &own, &identity);
+  LetGo(own);
+  if (entry != Entry::kEnter) return;
+  if (held != nullptr) ReleaseHeldOn(held, identity);
+  RemoveDirectoryA(directory);
 }
 
 }  // namespace
 
-void DeleteFiles(const char* directory, const char* pattern) {
-  ForEachMatch(directory, pattern, DeleteMatch);
+void DeleteFiles(const char* directory, const char* pattern, bool hold) {
+  ForEachMatch(directory, pattern, hold, DeleteMatch);
 }
 
-void DeleteSharedFiles(const char* directory, const char* pattern) {
-  ForEachMatch(directory, pattern, DeleteSharedMatch);
+void DeleteSharedFiles(const char* directory, const char* pattern, bool hold) {
+  ForEachMatch(directory, pattern, hold, DeleteSharedMatch);
 }
 
 void StripLastDirectory(char* path) {
@@ -168,35 +211,43 @@ void StripLastDirectory(char* path) {
   }
 }
 
-void RemoveDirectoryTree(const char* directory) {
-  // A link is not entered (see ForEachMatch), only removed itself.
-  DeleteFiles(directory, "*.*");
-  ForEachMatch(directory, "*.*", RemoveSubdirectory);
-  RemoveDirectoryA(directory);
+void RemoveDirectoryTree(const char* directory, bool hold) {
+  // A link is not entered, only removed itself; a directory that cannot be
+  // held is left alone. The directory is let go just before it goes.
+  HANDLE held;
+  DirectoryIdentity identity;
+  const Entry entry = EnterDirectory(directory, hold, &held, &identity);
+  if (entry == Entry::kEnter) {
+    SearchEntered(directory, "*.*", hold, DeleteMatch);
+    SearchEntered(directory, "*.*", hold, RemoveSubdirectory);
+  }
+  LetGo(held);
+  if (entry != Entry::kSkip) RemoveDirectoryA(directory);
 }
 
-int CleanProductFiles(const char* productRoot, char* programDir, const char* userDir) {
+int CleanProductFiles(const char* productRoot, char* programDir, const char* userDir, HeldDirectories* held) {
+  const bool hold = held != nullptr;
   for (const FileStep& step : kFileSteps) {
     const char* base = step.base == Base::kRoot   ? productRoot
                        : step.base == Base::kUser ? userDir
                                                   : programDir;
     char directory[520];
-    if (Join(directory, CountOf(directory), base, step.subdirectory)) DeleteFiles(directory, step.pattern);
+    if (Join(directory, CountOf(directory), base, step.subdirectory)) DeleteFiles(directory, step.pattern, hold);
   }
   for (const char* name : kDataDirectories) {
     char directory[520];
-    if (Join(directory, CountOf(directory), programDir, name)) RemoveDirectoryTree(directory);
+    if (Join(directory, CountOf(directory), programDir, name)) RemoveDirectoryTree(directory, hold);
   }
   // The program directory, then the directory above it, each only when it
   // is empty by now. With P ending in two backslashes the first strip takes
   // only the doubled one, so the program directory is tried twice.
-  RemoveEmptyDirectory(programDir);
+  RemoveEmptyDirectory(programDir, held);
   StripLastDirectory(programDir);
-  RemoveEmptyDirectory(programDir);
+  RemoveEmptyDirectory(programDir, held);
   StripLastDirectory(programDir);
-  RemoveEmptyDirectory(programDir);
+  RemoveEmptyDirectory(programDir, held);
 
   char windowsDir[520];
-  if (WindowsDirectoryWith(windowsDir, CountOf(windowsDir), "\\")) DeleteFiles(windowsDir, "TAVFAXDV.INI");
+  if (WindowsDirectoryWith(windowsDir, CountOf(windowsDir), "\\")) DeleteFiles(windowsDir, "TAVFAXDV.INI", hold);
   return 0;
 }

@@ -1,6 +1,11 @@
 #include "main/process.h"
 
 int RunProgram(char* commandLine, int visible, const char* title) {
+  return RunProgramThen(commandLine, visible, title, nullptr, nullptr);
+}
+
+int RunProgramThen(char* commandLine, int visible, const char* title, void (*started)(void* context),
+                   void* context) {
   // Nothing to start; CreateProcessA would only fail.
   if (commandLine == nullptr || commandLine[0] == '\0') return 0;
 
@@ -21,6 +26,7 @@ int RunProgram(char* commandLine, int visible, const char* title) {
                       nullptr, &startup, &process)) {
     return 0;
   }
+  if (started != nullptr) started(context);
   DWORD exitCode = 0;
   WaitForSingleObject(process.hProcess, INFINITE);
   if (!GetExitCodeProcess(process.hProcess, &exitCode)) exitCode = 0xFFFFFFFF;

@@ -9,4 +9,9 @@
 // title goes into its start-up information.
 int RunProgram(char* commandLine, int visible, const char* title);
 
+// As RunProgram; started (when not null) is called with context once the
+// program has started, before the wait.
+int RunProgramThen(char* commandLine, int visible, const char* title, void (*started)(void* context),
+                   void* context);
+
 #endif

@@ -2,13 +2,14 @@
 
 #include "common/places.h"
 #include "common/strings.h"
+#include "files/held.h"
 #include "text/texts.h"
 
 namespace {
 
-// C:\ or \\server\share\: the top of a drive or of a share, where a sweep
-// would reach every other program's data. path is a full path.
-bool IsRoot(const char* path) {
+// How long the top of a full path is: C:\ or \\server\share\ with the
+// backslashes after it.
+size_t RootLength(const char* path) {
   const char* rest = path + 2;  // after X: or the \\ of a share
   if (path[0] == '\\') {
     for (int part = 0; part < 2; ++part) {  // server, then share
@@ -17,8 +18,12 @@ bool IsRoot(const char* path) {
     }
   }
   while (*rest == '\\') ++rest;
-  return *rest == '\0';
+  return static_cast<size_t>(rest - path);
 }
+
+// C:\ or \\server\share\: the top of a drive or of a share, where a sweep
+// would reach every other program's data. path is a full path.
+bool IsRoot(const char* path) { return path[RootLength(path)] == '\0'; }
 
 // A full path as a directory of its own, in place: without trailing
 // backslashes, but for a root, which keeps one (C:\, \\server\share\).
@@ -46,10 +51,8 @@ bool ClimbOneDirectory(char* path, size_t capacity) {
 // One directory as Windows knows it, whatever spelling led there. NT opens
 // it and tells its volume and file index; Windows 95 opens no directory, so
 // there it is its short form, resolved until resolving changes it no more.
-struct DirectoryIdentity {
-  DWORD volume;
-  DWORD indexHigh;
-  DWORD indexLow;
+struct PlaceIdentity {
+  DirectoryIdentity index;
   char shortForm[260];
 };
 
@@ -78,7 +81,7 @@ Told StableShortForm(const char* path, char* shortForm, DWORD capacity) {
   return Told::kUnknown;
 }
 
-Told IdentifyDirectory(const char* path, int isNt, DirectoryIdentity* identity) {
+Told IdentifyDirectory(const char* path, int isNt, PlaceIdentity* identity) {
   identity->shortForm[0] = '\0';
   if (!isNt) return StableShortForm(path, identity->shortForm, CountOf(identity->shortForm));
   HANDLE directory = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -88,15 +91,28 @@ Told IdentifyDirectory(const char* path, int isNt, DirectoryIdentity* identity) 
   const bool known = GetFileInformationByHandle(directory, &information) != 0;
   CloseHandle(directory);
   if (!known) return Told::kUnknown;
-  identity->volume = information.dwVolumeSerialNumber;
-  identity->indexHigh = information.nFileIndexHigh;
-  identity->indexLow = information.nFileIndexLow;
+  identity->index.volume = information.dwVolumeSerialNumber;
+  identity->index.indexHigh = information.nFileIndexHigh;
+  identity->index.indexLow = information.nFileIndexLow;
   return Told::kKnown;
 }
 
-bool SameDirectory(const DirectoryIdentity& left, const DirectoryIdentity& right, int isNt) {
+bool SameDirectory(const PlaceIdentity& left, const PlaceIdentity& right, int isNt) {
   if (!isNt) return lstrcmpiA(left.shortForm, right.shortForm) == 0;
-  return left.volume == right.volume && left.indexHigh == right.indexHigh && left.indexLow == right.indexLow;
+  return SameIdentity(left.index, right.index);
+}
+
+// A call of KERNEL32 that older Windows lack, looked up at run time.
+FARPROC KernelCall(const char* name) {
+  const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+  return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
+}
+
+// Through void(*)(void), the one function type every other converts to
+// without a warning.
+template <typename Call>
+Call AsCall(FARPROC procedure) {
+  return reinterpret_cast<Call>(reinterpret_cast<void (*)(void)>(procedure));
 }
 
 // Windows' own places: the Windows and the system directory, and on 64-bit
@@ -132,14 +148,12 @@ int WindowsPlaces(WindowsPlace* places, int isNt) {
       !AddPlace(places, &count, windowsDir, "", false) || !AddPlace(places, &count, systemDir, "", false)) {
     return -1;
   }
-  // Looked up at run time: Windows before XP has no such call.
+  // Windows before XP has no such call.
   typedef UINT(WINAPI * Wow64Directory)(LPSTR, UINT);
-  const HMODULE kernel = isNt ? GetModuleHandleA("KERNEL32.DLL") : nullptr;
-  const FARPROC lookup = kernel != nullptr ? GetProcAddress(kernel, "GetSystemWow64DirectoryA") : nullptr;
+  const FARPROC lookup = isNt ? KernelCall("GetSystemWow64DirectoryA") : nullptr;
   if (lookup != nullptr) {
     char wow64Dir[260];
-    const Wow64Directory wow64 = reinterpret_cast<Wow64Directory>(reinterpret_cast<void (*)(void)>(lookup));
-    const UINT length = wow64(wow64Dir, CountOf(wow64Dir));
+    const UINT length = AsCall<Wow64Directory>(lookup)(wow64Dir, CountOf(wow64Dir));
     if (length != 0 && length < CountOf(wow64Dir)) AddPlace(places, &count, wow64Dir, "", false);
   }
   AddPlace(places, &count, windowsDir, "\\SysWOW64", true);
@@ -148,14 +162,14 @@ int WindowsPlaces(WindowsPlace* places, int isNt) {
 }
 
 // Whether removing things in and around directory could hit Windows: it is
-// one of Windows' places, lies inside one, or is above one. When one of
-// them, or any directory on the way, cannot be told, nothing can be ruled
-// out.
+// one of Windows' places, lies inside one, or is above one. directory is
+// where it really is (no link on its way). When one of them, or any
+// directory on the way, cannot be told, nothing can be ruled out.
 bool TouchesWindows(const char* directory, int isNt) {
   WindowsPlace places[kMaxWindowsPlaces];
   const int count = WindowsPlaces(places, isNt);
   if (count < 0) return true;
-  DirectoryIdentity place[kMaxWindowsPlaces];
+  PlaceIdentity place[kMaxWindowsPlaces];
   int known = 0;
   for (int i = 0; i < count; ++i) {
     const Told told = IdentifyDirectory(places[i].path, isNt, &place[known]);
@@ -167,12 +181,12 @@ bool TouchesWindows(const char* directory, int isNt) {
     }
   }
   char at[260];
-  DirectoryIdentity value;
+  PlaceIdentity value;
   if (!DirectoryPath(at, CountOf(at), directory) || IdentifyDirectory(at, isNt, &value) != Told::kKnown) {
     return true;
   }
   // The directory and each one above it against Windows' places.
-  DirectoryIdentity step = value;
+  PlaceIdentity step = value;
   for (;;) {
     for (int i = 0; i < known; ++i) {
       if (SameDirectory(step, place[i], isNt)) return true;
@@ -206,6 +220,219 @@ bool HoldsSuiteProgram(const char* directory) {
   return false;
 }
 
+// ---- where a directory really is (NT-family Windows) ----
+
+typedef DWORD(WINAPI* FinalPathName)(HANDLE, LPSTR, DWORD, DWORD);
+typedef DWORD(WINAPI* DosDevice)(LPCSTR, LPSTR, DWORD);
+
+// Where a path leads, as Windows tells it (Vista and later): the final path
+// without its \\?\, a share as \\server\share\...
+bool FinalPathOf(FinalPathName finalPath, const char* path, char* out, DWORD capacity) {
+  HANDLE directory = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  char found[520];
+  const DWORD length = finalPath(directory, found, CountOf(found), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(directory);
+  if (length == 0 || length >= CountOf(found) || !AsciiEqualNoCase(found, "\\\\?\\", 4)) return false;
+  // \\?\UNC\server\share becomes \\server\share.
+  const bool share = AsciiEqualNoCase(found + 4, "UNC\\", 4);
+  if (share) found[6] = '\\';
+  return StrCopy(out, capacity, found + (share ? 6 : 4)) && TrimToDirectory(out, capacity);
+}
+
+// What a DOS device name stands for; a substituted drive (SUBST) gives
+// \??\ and the directory it shows. False when Windows cannot say.
+bool DosDeviceOf(DosDevice dosDevice, char letter, char* target, DWORD capacity) {
+  const char device[3] = {letter, ':', '\0'};
+  return dosDevice != nullptr && dosDevice(device, target, capacity) != 0;
+}
+
+// Whether drive (X:\), one of drives (GetLogicalDrives), is a fixed disk.
+// Removable drives are not asked about: without a disk Windows would ask
+// the user for one.
+bool IsFixedDrive(DWORD drives, const char* drive) {
+  if ((drives >> (drive[0] - 'A') & 1) == 0) return false;
+  const UINT type = GetDriveTypeA(drive);
+  return type == DRIVE_FIXED || type == DRIVE_RAMDISK;
+}
+
+// A share of one of this machine's drive roots (\\LOCALHOST\C$\) is that
+// drive: path, in place, then starts with it (a substituted drive is
+// resolved after). Any other share is no place of this machine, whatever it
+// leads to; a network drive is none either.
+bool ShareToDrive(char* path, DWORD capacity) {
+  const size_t rootLength = RootLength(path);
+  char root[260];
+  if (rootLength + 2 > CountOf(root)) return false;
+  for (size_t i = 0; i < rootLength; ++i) root[i] = path[i];
+  root[rootLength] = '\0';
+  PlaceIdentity share;
+  if (!TrimToDirectory(root, CountOf(root)) || IdentifyDirectory(root, 1, &share) != Told::kKnown) return false;
+  const DWORD drives = GetLogicalDrives();
+  char drive[] = "A:\\";
+  for (; drive[0] <= 'Z'; ++drive[0]) {
+    PlaceIdentity identity;
+    if (IsFixedDrive(drives, drive) && IdentifyDirectory(drive, 1, &identity) == Told::kKnown &&
+        SameDirectory(identity, share, 1)) {
+      return StrCopy(root, CountOf(root), drive) && StrAppend(root, CountOf(root), path + rootLength) &&
+             StrCopy(path, capacity, root);
+    }
+  }
+  return false;
+}
+
+// A substituted drive stands for the directory it shows: path, in place,
+// then starts with that directory. False when the drive cannot be told, or
+// shows a share.
+bool Unsubstitute(char* path, DWORD capacity, DosDevice dosDevice) {
+  char target[300];
+  if (path[0] == '\\') return true;
+  if (!DosDeviceOf(dosDevice, path[0], target, CountOf(target))) return false;
+  if (!AsciiEqualNoCase(target, "\\??\\", 4)) return true;
+  // \??\C:\APP; a drive's root keeps no backslash before the rest.
+  char* const shown = target + 4;
+  size_t length = StrLength(shown);
+  while (length > 0 && shown[length - 1] == '\\') shown[--length] = '\0';
+  return shown[0] != '\\' && StrAppend(shown, CountOf(target) - 4, path + 2) && StrCopy(path, capacity, shown) &&
+         TrimToDirectory(path, capacity);
+}
+
+// Where directory really is, as a drive path with no link on its way: a
+// share of one of this machine's drive roots and a substituted drive are
+// replaced by what they show, and every link is resolved where Windows can
+// tell the final path (Vista and later); before, the links are left for
+// HoldPath to refuse.
+bool RealPlace(const char* directory, char* real, DWORD capacity, FinalPathName finalPath, DosDevice dosDevice) {
+  if (!StrCopy(real, capacity, directory)) return false;
+  for (int round = 0; round < 4; ++round) {
+    if (real[0] == '\\' && !ShareToDrive(real, capacity)) return false;
+    char next[260];
+    if (finalPath != nullptr ? !FinalPathOf(finalPath, real, next, CountOf(next))
+                             : !StrCopy(next, CountOf(next), real) || !Unsubstitute(next, CountOf(next), dosDevice)) {
+      return false;
+    }
+    if (lstrcmpiA(next, real) == 0) return true;
+    if (!StrCopy(real, capacity, next)) return false;
+  }
+  return false;
+}
+
+unsigned ByteAt(const BYTE* data, DWORD at) { return data[at]; }
+unsigned WordAt(const BYTE* data, DWORD at) { return ByteAt(data, at) | ByteAt(data, at + 1) << 8; }
+DWORD LongAt(const BYTE* data, DWORD at) { return WordAt(data, at) | static_cast<DWORD>(WordAt(data, at + 2)) << 16; }
+
+// A link on the way may be followed only where it leads straight to a
+// place that is no link itself: its target, as the link holds it, must be
+// where it really leads. A link further on, which nothing here holds,
+// could otherwise be turned elsewhere while the removal works.
+bool LeadsStraight(const char* link, HANDLE held, FinalPathName finalPath) {
+  BYTE data[1100];
+  DWORD got = 0;
+  if (!DeviceIoControl(held, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof(data), &got, nullptr) ||
+      got < 16 || got > sizeof(data)) {
+    return false;
+  }
+  // REPARSE_DATA_BUFFER: the tag; then where the substitute name lies among
+  // the names, which follow the header of a junction at 16 and of a
+  // symbolic link, after its flags, at 20. A relative link leads nowhere
+  // fixed.
+  DWORD names = 16;
+  const DWORD tag = LongAt(data, 0);
+  if (tag == static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK)) {
+    if (got < 20 || (LongAt(data, 16) & SYMLINK_FLAG_RELATIVE) != 0) return false;
+    names = 20;
+  } else if (tag != static_cast<DWORD>(IO_REPARSE_TAG_MOUNT_POINT)) {
+    return false;
+  }
+  const DWORD offset = names + WordAt(data, 8);
+  const DWORD length = WordAt(data, 10) / 2;
+  WCHAR wide[260];
+  if (length == 0 || length > CountOf(wide) || offset + length * 2 > got) return false;
+  for (DWORD i = 0; i < length; ++i) wide[i] = static_cast<WCHAR>(WordAt(data, offset + 2 * i));
+  // A letter the ANSI code page lacks could make two names read alike.
+  // (Windows refuses the question where the code page is UTF-8; a link is
+  // then not followed.)
+  char target[260];
+  BOOL lossy = FALSE;
+  const int converted = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), target,
+                                            static_cast<int>(CountOf(target)) - 1, nullptr, &lossy);
+  if (converted <= 0 || lossy) return false;
+  target[converted] = '\0';
+  char where[260];
+  return AsciiEqualNoCase(target, "\\??\\", 4) && TrimToDirectory(target + 4, CountOf(target) - 4) &&
+         FinalPathOf(finalPath, link, where, CountOf(where)) && lstrcmpiA(target + 4, where) == 0;
+}
+
+// Holds each directory of directory's path below its root, from the top
+// down. A link on the way is held itself, and only where links may be
+// followed (finalPath: Vista and later) and it leads straight; the
+// directory itself may be no link.
+bool HoldPath(const char* directory, HeldDirectories* held, FinalPathName finalPath) {
+  char at[260];
+  if (!StrCopy(at, CountOf(at), directory)) return false;
+  size_t end = RootLength(at);
+  while (at[end] != '\0') {
+    while (at[end] != '\0' && at[end] != '\\') ++end;
+    const char next = at[end];
+    at[end] = '\0';
+    HANDLE handle;
+    DirectoryIdentity identity;
+    const Holding holding = HoldDirectory(at, &handle, &identity);
+    if (holding == Holding::kUnusable || !KeepHeld(held, handle, identity) ||
+        (holding == Holding::kLink &&
+         (next == '\0' || finalPath == nullptr || !LeadsStraight(at, handle, finalPath)))) {
+      return false;
+    }
+    at[end] = next;
+    if (next != '\0') ++end;
+  }
+  return true;
+}
+
+// Holds the directory and every directory above it, as spelt and where it
+// really is (real), so that none can be renamed, deleted or made a link
+// while the removal uses them. Both must end in the same directory.
+bool HoldPlaces(const char* directory, HeldDirectories* held, char* real, DWORD capacity) {
+  const FinalPathName finalPath = AsCall<FinalPathName>(KernelCall("GetFinalPathNameByHandleA"));
+  const DosDevice dosDevice = AsCall<DosDevice>(KernelCall("QueryDosDeviceA"));
+  if (!HoldPath(directory, held, finalPath)) return false;
+  const int spelt = held->count;
+  return spelt > 0 && RealPlace(directory, real, capacity, finalPath, dosDevice) &&
+         HoldPath(real, held, nullptr) && held->count > spelt &&
+         SameIdentity(held->identities[spelt - 1], held->identities[held->count - 1]);
+}
+
+// Windows 95 cannot say what a drive letter or a share shows, but a
+// substituted drive and a share report the serial number of the volume
+// they lie on: a directory whose drive or share has the serial number of
+// another drive of this machine may be another spelling of any directory,
+// Windows' own too, and is not used. So is one whose volume cannot be told.
+bool OnSharedVolume(const char* directory) {
+  const size_t rootLength = RootLength(directory);
+  char root[260];
+  if (rootLength + 2 > CountOf(root)) return true;
+  for (size_t i = 0; i < rootLength; ++i) root[i] = directory[i];
+  root[rootLength] = '\0';
+  DWORD serial = 0;
+  const DWORD drives = GetLogicalDrives();
+  if (!TrimToDirectory(root, CountOf(root)) || drives == 0 ||
+      !GetVolumeInformationA(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+    return true;
+  }
+  char drive[] = "A:\\";
+  for (; drive[0] <= 'Z'; ++drive[0]) {
+    // A substitute of a directory on a removable disk is no fixed drive
+    // either, and is not told.
+    DWORD other = 0;
+    if (IsFixedDrive(drives, drive) && lstrcmpiA(drive, root) != 0 &&
+        (!GetVolumeInformationA(drive, nullptr, 0, &other, nullptr, nullptr, nullptr, 0) || other == serial)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool NamesFullPath(const char* value) {
@@ -214,7 +441,7 @@ bool NamesFullPath(const char* value) {
   return drivePath || uncPath;
 }
 
-bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, int isNt) {
+bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, int isNt, HeldDirectories* held) {
   // A relative directory would make every program and file of the removal
   // depend on the current directory.
   if (!NamesFullPath(value)) return false;
@@ -227,13 +454,26 @@ bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, 
   if (againLength == 0 || againLength >= CountOf(again) || !StrEqual(again, resolved)) return false;
   // The directory itself may not be a junction, a symbolic link or a mount
   // point: the removal would sweep wherever it leads. A link further up is
-  // fine (German Windows has C:\Programme for C:\Program Files).
+  // fine where it leads straight to its place (German Windows has
+  // C:\Programme for C:\Program Files).
   char directory[260];
+  char real[260];
   if (!DirectoryPath(directory, CountOf(directory), resolved)) return false;
-  const DWORD attributes = GetFileAttributesA(directory);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return false;
+  if (isNt != 0) {
+    if (!HoldPlaces(directory, held, real, CountOf(real))) return false;
+  } else {
+    const DWORD attributes = GetFileAttributesA(directory);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || OnSharedVolume(directory) ||
+        !StrCopy(real, CountOf(real), directory)) {
+      return false;
+    }
   }
-  return HoldsSuiteProgram(directory) && !TouchesWindows(directory, isNt);
+  return HoldsSuiteProgram(directory) && !TouchesWindows(real, isNt);
+}
+
+bool HoldProgramDirectory(const char* resolved, HeldDirectories* held) {
+  char directory[260];
+  char real[260];
+  return DirectoryPath(directory, CountOf(directory), resolved) && HoldPlaces(directory, held, real, CountOf(real));
 }

@@ -31,6 +31,11 @@ struct RunStrings {
   char exchangeLibrary[520];
   char windowsDir[260];  // W
   char languageModule[520];
+  char resolvedDir[460];  // the directory value made full, as checked
+  // NT-family Windows: P's places held from their check to the end of the
+  // removal, but for the main uninstaller, and what they were at the check.
+  HeldDirectories held;
+  HeldDirectories checked;
 };
 
 void ClearDerivedStrings(RunStrings* run) {
@@ -93,11 +98,18 @@ bool ReadDirectoryValue(RunStrings* run) {
 // does not fit, everything stays empty, so that no remover is started and
 // nothing is swept from a place the product does not own.
 void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
-  char longDir[460];
-  if (!ResolveProgramDirectory(run->text, longDir, CountOf(longDir), isNt)) return;
+  char* const longDir = run->resolvedDir;
   char shortDir[460];
+  if (!ResolveProgramDirectory(run->text, longDir, CountOf(run->resolvedDir), isNt, &run->held)) {
+    ReleaseAllHeld(&run->held);
+    return;
+  }
+  run->checked = run->held;
   const DWORD length = GetShortPathNameA(longDir, shortDir, CountOf(shortDir));
-  if (length == 0 || length >= CountOf(shortDir)) return;
+  if (length == 0 || length >= CountOf(shortDir)) {
+    ReleaseAllHeld(&run->held);
+    return;
+  }
 
   char* const p = run->programDir;
   bool fits = StrCopy(p, CountOf(run->programDir), shortDir) &&
@@ -126,7 +138,23 @@ void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
     StripLastDirectory(run->userDir);
     fits = StrAppend(run->userDir, CountOf(run->userDir), "USER\\");
   }
-  if (!fits) ClearDerivedStrings(run);
+  if (!fits) {
+    ClearDerivedStrings(run);
+    ReleaseAllHeld(&run->held);
+  }
+}
+
+// The main uninstaller may remove the program directory itself: it runs
+// with nothing held.
+void LetGoOfPlaces(void* context) { ReleaseAllHeld(static_cast<HeldDirectories*>(context)); }
+
+// After the main uninstaller the program directory's places are held
+// again; they must be the very directories the check held, or another
+// program has swapped one of them meanwhile and nothing is swept.
+bool HoldPlacesAgain(RunStrings* run) {
+  if (HoldProgramDirectory(run->resolvedDir, &run->held) && SameHeld(run->held, run->checked)) return true;
+  ReleaseAllHeld(&run->held);
+  return false;
 }
 
 // Loads a library, calls one export that takes no arguments, and lets it go.
@@ -159,19 +187,22 @@ void RunComponentRemovers(RunStrings* run, int isNt) {
 }
 
 // What is left after the main uninstaller succeeded.
-void RemoveLeftovers(RunStrings* run) {
+void RemoveLeftovers(RunStrings* run, int isNt) {
   // With no program directory, or a root too long for its buffer, every name
   // of the file clean-up would be taken relative to the current directory.
-  if (run->programDir[0] != '\0' && StrCopy(run->productRoot, CountOf(run->productRoot), run->programDir)) {
+  const bool hold = isNt != 0;
+  if (run->programDir[0] != '\0' && (!hold || HoldPlacesAgain(run)) &&
+      StrCopy(run->productRoot, CountOf(run->productRoot), run->programDir)) {
     StripLastDirectory(run->productRoot);
-    CleanProductFiles(run->productRoot, run->programDir, run->userDir);
+    CleanProductFiles(run->productRoot, run->programDir, run->userDir, hold ? &run->held : nullptr);
   }
+  ReleaseAllHeld(&run->held);
   CleanRegistry(run->keyPath);
 
   if (WindowsDirectoryWith(run->windowsDir, CountOf(run->windowsDir), "\\") &&
       StrFormat(run->languageModule, CountOf(run->languageModule), "TAV%s.EXE", "GER")) {
-    DeleteSharedFiles(run->windowsDir, run->languageModule);
-    DeleteSharedFiles(run->windowsDir, "TAVUNINS.EXE");
+    DeleteSharedFiles(run->windowsDir, run->languageModule, hold);
+    DeleteSharedFiles(run->windowsDir, "TAVUNINS.EXE", hold);
   }
 
   StrCopy(run->text, CountOf(run->text), kRestartNotice);
@@ -227,8 +258,9 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
         StrFormat(run.exchangeLibrary, CountOf(run.exchangeLibrary), "%smxhook32.dll", run.programDir)) {
       CallLibraryExport(run.exchangeLibrary, "RemoveMailHook");
     }
-    if (RunProgram(commandLine, 1, "Uninstall")) RemoveLeftovers(&run);
+    if (RunProgramThen(commandLine, 1, "Uninstall", LetGoOfPlaces, &run.held)) RemoveLeftovers(&run, isNt);
   }
+  ReleaseAllHeld(&run.held);
 
   UnprotectSharedRuntimes(guardReferences);
   return 0;

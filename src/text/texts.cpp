@@ -40,5 +40,6 @@ const char* const kSystemComponents[9] = {"tavab32.dll",  "tavfab32.dll", "tavfa
                                           "tavfxt32.dll", "tavmab32.dll", "tavmbx32.dll",
                                           "tavnab32.dll", "tavnet32.dll", "tavxpt32.dll"};
 
-const char* const kSuiteProgramFiles[8] = {"HUBCORE.DLL", "DKUI.EXE",     "INSTALL.EXE",  "TAVCC.EXE",
-                                           "FXPSET.EXE",  "LNKSETUP.EXE", "QBPMNLDR.EXE", "TAVMDM.OCX"};
+// INSTALL.EXE is no sign: many programs have one.
+const char* const kSuiteProgramFiles[7] = {"HUBCORE.DLL",  "DKUI.EXE",     "TAVCC.EXE", "FXPSET.EXE",
+                                           "LNKSETUP.EXE", "QBPMNLDR.EXE", "TAVMDM.OCX"};

@@ -24,6 +24,6 @@ extern const char* const kProgramComponents[3];
 extern const char* const kSystemComponents[9];
 
 // The suite's own program files: a program directory holds at least one.
-extern const char* const kSuiteProgramFiles[8];
+extern const char* const kSuiteProgramFiles[7];
 
 #endif

@@ -37,7 +37,7 @@ void RemoveTreeOfFiles(benchmark::State& state) {
       close(open(name.c_str(), O_CREAT | O_WRONLY, 0644));
     }
     state.ResumeTiming();
-    RemoveDirectoryTree("C:\\APP\\BIG\\");
+    RemoveDirectoryTree("C:\\APP\\BIG\\", true);
   }
   state.SetComplexityN(files);
   HostCloseMachine();

@@ -55,7 +55,8 @@ TEST_F(Sweeps, ProductFilesByDirectory) {
        "C:\\APP\\SYSTEM\\KEEP.DLL",     "C:\\APP\\USER\\FAX.SFF"});
   WriteBytes(WindowsDirectory() + "\\TAVFAXDV.INI", "x");
   char programDir[] = "C:\\APP\\SYSTEM\\";
-  EXPECT_EQ(CleanProductFiles("C:\\APP\\", programDir, "C:\\APP\\USER\\"), 0);
+  HeldDirectories held = {};
+  EXPECT_EQ(CleanProductFiles("C:\\APP\\", programDir, "C:\\APP\\USER\\", &held), 0);
   for (const char* gone :
        {"C:\\APP\\TAVUPD.INF", "C:\\APP\\SYSTEM\\TAVUPD.EXE", "C:\\APP\\SYSTEM\\APP\\DLG.XBH",
         "C:\\APP\\USER\\A.VID", "C:\\APP\\USER\\XFRLOGS1.TXT", "C:\\APP\\SYSTEM\\XFRLOGS.TXT",
@@ -74,8 +75,11 @@ TEST_F(Sweeps, ProductFilesByDirectory) {
 }
 
 // An emptied program directory goes and so does the one above it, for a
-// value stored with a backslash (P ends in two) and without.
+// value stored with a backslash (P ends in two) and without, whether the
+// directories are held (NT) or not (Windows 95).
 TEST_F(Sweeps, EmptiedProgramDirectoryAndTheOneAboveGo) {
+  HeldDirectories held = {};
+  for (HeldDirectories* holds : {&held, static_cast<HeldDirectories*>(nullptr)})
   for (const char* program : {"C:\\APP\\SYSTEM\\\\", "C:\\APP\\SYSTEM\\"}) {
     Files({"C:\\APP\\SYSTEM\\SRV\\S.CFG"});
     char programDir[32];
@@ -83,7 +87,7 @@ TEST_F(Sweeps, EmptiedProgramDirectoryAndTheOneAboveGo) {
     strcpy(programDir, program);
     strcpy(root, program);
     StripLastDirectory(root);  // the removal's own way to the directory above
-    CleanProductFiles(root, programDir, "C:\\APP\\USER\\");
+    CleanProductFiles(root, programDir, "C:\\APP\\USER\\", holds);
     EXPECT_FALSE(PathExists("C:\\APP")) << program;
     EXPECT_TRUE(PathExists("C:\\TESTLOG")) << program;  // C:\ itself never goes
   }
@@ -97,10 +101,10 @@ TEST_F(Sweeps, PathsTooLongForTheirBufferAreSkipped) {
   const std::string longName = directory + "\\" + std::string(80, 'N') + ".TXT";  // past 520 characters
   WriteBytes(longName, "x");
   WriteBytes(directory + "\\S.TXT", "x");
-  DeleteFiles((directory + "\\").c_str(), "*.TXT");
+  DeleteFiles((directory + "\\").c_str(), "*.TXT", true);
   EXPECT_TRUE(PathExists(longName));
   EXPECT_FALSE(PathExists(directory + "\\S.TXT"));
-  RemoveDirectoryTree("C:\\APP\\");
+  RemoveDirectoryTree("C:\\APP\\", true);
   EXPECT_TRUE(PathExists(longName));  // and the directories that hold it
 }
 #endif
