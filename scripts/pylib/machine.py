@@ -212,9 +212,11 @@ def snapshot_drive(drive_dir, letter="C", digest_limit=None):
             bits = attributes_of(host)
             digest = None
             if not bits & DIRECTORY:
-                info = os.stat(host)
+                info = os.stat(host) if os.path.exists(host) else os.lstat(host)  # a link to nowhere
                 if digest_limit is not None and info.st_size > digest_limit:
                     digest = (info.st_size, info.st_ino)
+                elif os.path.islink(host) and not os.path.exists(host):
+                    digest = "link to " + os.readlink(host)
                 else:
                     with open(host, "rb") as f:
                         digest = hashlib.sha1(f.read()).hexdigest()

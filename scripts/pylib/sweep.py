@@ -637,7 +637,18 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         if new_lure:
             clone(plain[thread], templates[key])
             drive = os.path.join(templates[key], "drive_c")
-            shutil.copytree(machine.lookup(drive, directory), os.path.join(drive, "LURE"), symlinks=True)
+            source = machine.lookup(drive, directory)
+            lure = os.path.join(drive, "LURE")
+            shutil.copytree(source, lure, symlinks=True)
+            # A link in the copy leads where the original leads.
+            for top, dirs, files in os.walk(lure):
+                for name in dirs + files:
+                    copy = os.path.join(top, name)
+                    if os.path.islink(copy):
+                        original = os.path.join(source, os.path.relpath(copy, lure))
+                        os.unlink(copy)
+                        os.symlink(os.path.normpath(os.path.join(os.path.dirname(original),
+                                                                 os.readlink(original))), copy)
         return templates[key]
 
     def one(job):
