@@ -24,6 +24,8 @@ struct CallFailure {
 };
 
 const CallFailure kCalls[] = {
+    {"CharNextA", 0},
+    {"CharPrevA", 0},
     {"CloseHandle", ERROR_INVALID_HANDLE},
     {"CreateDirectoryA", ERROR_ACCESS_DENIED},
     {"CreateFileA", ERROR_ACCESS_DENIED},
@@ -55,6 +57,7 @@ const CallFailure kCalls[] = {
     {"GetVersionExA", ERROR_INVALID_PARAMETER},
     {"GetVolumeInformationA", ERROR_NOT_READY},
     {"GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY},
+    {"IsDBCSLeadByte", 0},
     {"LoadLibraryA", ERROR_MOD_NOT_FOUND},
     {"LoadLibraryExA", ERROR_MOD_NOT_FOUND},
     {"LocalAlloc", ERROR_NOT_ENOUGH_MEMORY},

@@ -254,7 +254,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
     return INVALID_HANDLE_VALUE;
   }
   const std::string text(pattern);
-  const size_t separator = text.find_last_of("\\/");
+  const size_t separator = LastSeparator(text);
   std::string directory;
   std::string name;
   if (separator != std::string::npos) {
@@ -416,15 +416,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
-    if (access != 0) {
-      Machine* machine = CurrentMachine();
-      const std::string windows = Fold(resolved.windows);
-      for (const std::string& inUse : machine->settings.inUse) {
-        if (inUse == windows) {
-          SetLastError(ERROR_SHARING_VIOLATION);
-          return INVALID_HANDLE_VALUE;
-        }
-      }
+    if (access != 0 && IsNamedInUse(resolved)) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return INVALID_HANDLE_VALUE;
     }
     if (truncate) {
       if (!writing) {
@@ -757,8 +751,8 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
     at = 2;
   } else if (text.size() >= 2 && (text[0] == '\\' || text[0] == '/') && (text[1] == '\\' || text[1] == '/')) {
     // \\server\share stays as given.
-    at = text.find_first_of("\\/", 2);
-    at = at == std::string::npos ? text.size() : text.find_first_of("\\/", at + 1);
+    at = FindSeparator(text, 2);
+    at = at == std::string::npos ? text.size() : FindSeparator(text, at + 1);
     if (at == std::string::npos) at = text.size();
     prefix = text.substr(0, at);
   }
@@ -771,8 +765,7 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
       ++at;
       continue;
     }
-    size_t end = at;
-    while (end < text.size() && text[end] != '\\' && text[end] != '/') ++end;
+    const size_t end = std::min(FindSeparator(text, at), text.size());
     const std::string name = text.substr(at, end - at);
     const std::string here = walked + name;
     if (name == "." || name == "..") {
@@ -814,7 +807,7 @@ extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, 
   memcpy(buffer, full.c_str(), length + 1);
   if (filePart != nullptr) {
     // The last name; none when the path ends in a separator or is a bare \\server.
-    const size_t separator = full.rfind('\\');
+    const size_t separator = LastSeparator(full);
     *filePart = separator != std::string::npos && separator >= 2 && separator + 1 < full.size()
                     ? buffer + separator + 1
                     : nullptr;

@@ -22,6 +22,11 @@ std::string EncodeUtf8(const std::u32string& text);
 std::u32string DecodeAnsi(const std::string& ansi, unsigned codePage);
 // lossless (may be null) tells whether every character had a byte of its own.
 std::string EncodeAnsi(const std::u32string& text, unsigned codePage, bool* lossless);
+// Whether a byte begins a letter of two bytes in the machine's code page
+// (932, 936, 949, 950), and how many bytes the letter at text[at] takes.
+bool IsKnownDoubleByte(unsigned codePage);
+bool IsLeadByte(unsigned char byte);
+size_t LetterSize(const std::string& text, size_t at);
 // Host names and message texts in the machine's code page, and back.
 std::string Utf8FromAnsi(const std::string& ansi);
 std::string AnsiFromUtf8(const std::string& utf8);
@@ -31,7 +36,8 @@ std::u32string FoldText(const std::u32string& text);
 // Does an ANSI name name this host file? Compared in Unicode, so that a name
 // that reached the program only through a best-fit letter does not.
 bool SameNameNoCase(const std::string& hostName, const std::string& ansiName);
-// Byte-wise upper case of Windows-1252 text (registry names, machine.ini).
+// Upper case of ANSI text letter by letter (registry names, machine.ini):
+// ASCII and the Windows-1252 letters of one byte, nothing in a letter of two.
 char FoldChar(char c);
 std::string Fold(const std::string& text);
 bool EqualNoCase(const std::string& left, const std::string& right);
@@ -66,7 +72,7 @@ struct Settings {
   bool wow64 = false;                   // 64-bit Windows under the 32-bit program
   unsigned codePage = 1252;             // the ANSI code page
   bool callCounts = false;              // write calls.txt when the run ends
-  std::vector<std::string> inUse;       // folded, normalised Windows paths
+  std::vector<std::string> inUse;       // Windows paths of files held by other programs
   std::vector<std::string> deniedKeys;  // folded, with the full root name
   // A share root (\\SERVER\SHARE, folded) or a drive letter (Z) and the full
   // Windows path it leads to.
@@ -167,9 +173,11 @@ struct Resolved {
 };
 
 Resolved ResolvePath(const char* path);
-// The folded full form of a Windows path (C:\APP\X), relative paths taken
-// from current; used to compare paths named in machine.ini.
-std::string NormalisedWindowsPath(const std::string& path, const std::string& current);
+// Separators in ANSI text, read letter by letter: in a double-byte code
+// page the second byte of a letter may be a backslash and is none.
+size_t FindSeparator(const std::string& text, size_t from);  // npos: none
+size_t LastSeparator(const std::string& text);
+bool EndsWithSeparator(const std::string& text);
 // The full form GetFullPathNameA gives: relative paths taken from current,
 // names spelt as given, a final separator kept; the disk is not looked at.
 std::string FullPathName(const std::string& path, const std::string& current);
@@ -212,6 +220,8 @@ std::string ShortNameOf(const std::string& hostPath);
 // Windows wildcard matching of one name, without regard to case.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
+// Is the file one that [in use] names, in whatever spelling?
+bool IsNamedInUse(const Resolved& resolved);
 // Is the file held by another program ([in use] or another open file's lock)?
 bool IsHeldElsewhere(const Resolved& resolved);
 // Whether a directory handle's share mode keeps anyone from renaming or

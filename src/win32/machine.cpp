@@ -207,10 +207,6 @@ bool Open(const char* directory, bool loadRegistryNow, std::string* error) {
     ansi(&race.target);
   }
   g_machine = std::move(machine);
-  // [in use] paths are compared in the same normal form the file calls use.
-  for (std::string& path : g_machine->settings.inUse) {
-    path = NormalisedWindowsPath(path, g_machine->settings.current);
-  }
   if (loadRegistryNow) {
     std::unique_ptr<Registry> registry(new Registry);
     if (!registry->Load(JoinHost(g_machine->directory, "registry.reg"), error)) {
@@ -352,6 +348,6 @@ void HostDenyKey(const char* keyPath) {
 void HostMarkInUse(const char* windowsPath) {
   Machine* machine = CurrentMachine();
   if (machine != nullptr) {
-    machine->settings.inUse.push_back(NormalisedWindowsPath(windowsPath, machine->settings.current));
+    machine->settings.inUse.push_back(windowsPath);
   }
 }

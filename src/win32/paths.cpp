@@ -35,6 +35,27 @@ char UpperDrive(char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+}  // namespace
+
+size_t FindSeparator(const std::string& text, size_t from) {
+  for (size_t at = from; at < text.size(); at += LetterSize(text, at)) {
+    if (IsSeparator(text[at])) return at;
+  }
+  return std::string::npos;
+}
+
+size_t LastSeparator(const std::string& text) {
+  size_t found = std::string::npos;
+  for (size_t at = FindSeparator(text, 0); at != std::string::npos; at = FindSeparator(text, at + 1)) found = at;
+  return found;
+}
+
+bool EndsWithSeparator(const std::string& text) {
+  return !text.empty() && LastSeparator(text) == text.size() - 1;
+}
+
+namespace {
+
 // The full form of a path, as Windows makes it before it looks at the disk.
 struct FullPath {
   std::string root;  // "C:\" or "\\server\share\", which ".." cannot climb above
@@ -52,8 +73,7 @@ void AddNames(const std::string& text, bool endsWithSeparator, FullPath* full) {
   bool separatorLast = endsWithSeparator;
   size_t begin = 0;
   for (;;) {
-    size_t end = begin;
-    while (end < text.size() && !IsSeparator(text[end])) ++end;
+    size_t end = std::min(FindSeparator(text, begin), text.size());
     const bool last = end == text.size();
     std::string name = text.substr(begin, end - begin);
     if (name == "..") {
@@ -96,12 +116,12 @@ FullPath CurrentFullPath(const std::string& current) {
 // directory, so X:NAME on another drive starts at that drive's root.
 FullPath MakeFullPath(const std::string& given, const std::string& current) {
   FullPath full;
-  const bool endsWithSeparator = !given.empty() && IsSeparator(given.back());
+  const bool endsWithSeparator = EndsWithSeparator(given);
   size_t restAt = 0;
   if (given.size() >= 2 && IsSeparator(given[0]) && IsSeparator(given[1])) {
     restAt = 2;
     for (int part = 0; part < 2; ++part) {  // server, then share
-      while (restAt < given.size() && !IsSeparator(given[restAt])) ++restAt;
+      restAt = std::min(FindSeparator(given, restAt), given.size());
       while (restAt < given.size() && IsSeparator(given[restAt])) ++restAt;
     }
     full.root = given.substr(0, restAt);
@@ -156,8 +176,8 @@ DWORD ParseWindowsPath(const std::string& given, const std::string& current, Par
   if (given.empty()) return ERROR_PATH_NOT_FOUND;
   FullPath full = MakeFullPath(given, current);
   for (const std::string& name : full.names) {
-    for (char c : name) {
-      if (InvalidNameChar(c)) return ERROR_INVALID_NAME;
+    for (size_t at = 0; at < name.size(); at += LetterSize(name, at)) {
+      if (LetterSize(name, at) == 1 && InvalidNameChar(name[at])) return ERROR_INVALID_NAME;
     }
   }
   out->root = full.names.empty();
@@ -248,12 +268,6 @@ bool FindChild(const std::string& hostDirectory, const std::string& ansiName, st
 
 std::string FullPathName(const std::string& path, const std::string& current) {
   return FullPathText(MakeFullPath(path, current));
-}
-
-std::string NormalisedWindowsPath(const std::string& path, const std::string& current) {
-  ParsedPath parsed;
-  if (ParseWindowsPath(path, current, &parsed) != 0) return Fold(path);
-  return Fold(WindowsForm(parsed));
 }
 
 Resolved ResolvePath(const char* path) {
@@ -355,18 +369,26 @@ bool HostAttributes(const std::string& hostPath, DWORD* attributes) {
   return true;
 }
 
+// A letter that may stand in an 8.3 name: ASCII but for the reserved
+// characters, and in a double-byte code page any letter outside ASCII too
+// (Windows of those languages keeps them in short names).
+bool ShortNameLetter(const std::string& name, size_t at) {
+  if (LetterSize(name, at) == 2) return true;
+  return ShortNameChar(name[at]) ||
+         (static_cast<unsigned char>(name[at]) >= 0x80 && IsKnownDoubleByte(AnsiCodePage()));
+}
+
 bool IsShortName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
-  const size_t dot = name.find('.');
+  const size_t dot = name.find('.');  // never the second byte of a letter
   const std::string base = name.substr(0, dot);
   const std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
   if (base.empty() || base.size() > 8 || extension.size() > 3) return false;
   if (dot != std::string::npos && extension.empty()) return false;
-  for (char c : base) {
-    if (!ShortNameChar(c)) return false;
-  }
-  for (char c : extension) {
-    if (!ShortNameChar(c)) return false;
+  for (const std::string* part : {&base, &extension}) {
+    for (size_t at = 0; at < part->size(); at += LetterSize(*part, at)) {
+      if (!ShortNameLetter(*part, at)) return false;
+    }
   }
   return true;
 }
@@ -396,18 +418,20 @@ std::vector<std::string> ShortNames(const std::vector<std::string>& names) {
     }
     const size_t dot = name.rfind('.');
     const bool hasExtension = dot != std::string::npos && dot != 0;
+    // Each letter outside ASCII, one byte or two, becomes one _, so that
+    // no cut falls inside a letter.
     std::string base;
     std::string extension;
-    for (size_t i = 0; i < (hasExtension ? dot : name.size()); ++i) {
+    for (size_t i = 0; i < (hasExtension ? dot : name.size()); i += LetterSize(name, i)) {
       const char c = name[i];
       if (c == ' ' || c == '.') continue;
-      base.push_back(ShortNameChar(c) ? FoldChar(c) : '_');
+      base.push_back(LetterSize(name, i) == 1 && ShortNameChar(c) ? FoldChar(c) : '_');
     }
     if (hasExtension) {
-      for (size_t i = dot + 1; i < name.size() && extension.size() < 3; ++i) {
+      for (size_t i = dot + 1; i < name.size() && extension.size() < 3; i += LetterSize(name, i)) {
         const char c = name[i];
         if (c == ' ') continue;
-        extension.push_back(ShortNameChar(c) ? FoldChar(c) : '_');
+        extension.push_back(LetterSize(name, i) == 1 && ShortNameChar(c) ? FoldChar(c) : '_');
       }
     }
     if (base.empty()) base = "_";
@@ -476,13 +500,25 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
   return MatchFrom(wanted, 0, candidate, 0);
 }
 
-bool IsHeldElsewhere(const Resolved& resolved) {
+bool IsNamedInUse(const Resolved& resolved) {
   Machine* machine = CurrentMachine();
-  if (machine == nullptr || !resolved.exists) return false;
-  const std::string windows = Fold(resolved.windows);
+  struct stat file;
+  if (machine == nullptr || !resolved.exists || stat(resolved.host.c_str(), &file) != 0) return false;
+  // Whatever spelling opens it: the entries are files, not names.
   for (const std::string& path : machine->settings.inUse) {
-    if (path == windows) return true;
+    const Resolved entry = ResolvePath(path.c_str());
+    struct stat held;
+    if (entry.exists && stat(entry.host.c_str(), &held) == 0 && held.st_dev == file.st_dev &&
+        held.st_ino == file.st_ino) {
+      return true;
+    }
   }
+  return false;
+}
+
+bool IsHeldElsewhere(const Resolved& resolved) {
+  if (!resolved.exists) return false;
+  if (IsNamedInUse(resolved)) return true;
   const int fd = open(resolved.host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;

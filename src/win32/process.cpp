@@ -76,8 +76,10 @@ std::vector<std::string> SplitArguments(const std::string& text) {
       } else {
         argument.append(backslashes, '\\');
         if (at < text.size() && (quoted || (text[at] != ' ' && text[at] != '\t'))) {
-          argument.push_back(text[at]);
-          ++at;
+          // A letter of two bytes whole: its second byte is no backslash.
+          const size_t size = LetterSize(text, at);
+          argument.append(text, at, size);
+          at += size;
         }
       }
     }
@@ -87,7 +89,9 @@ std::vector<std::string> SplitArguments(const std::string& text) {
 }
 
 bool HasExtension(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/:");
+  size_t slash = LastSeparator(path);
+  const size_t colon = path.find(':');  // never the second byte of a letter
+  if (colon != std::string::npos && (slash == std::string::npos || colon > slash)) slash = colon;
   const size_t dot = path.rfind('.');
   return dot != std::string::npos && (slash == std::string::npos || dot > slash);
 }

@@ -33,12 +33,12 @@ bool IsPredefined(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CU
 std::vector<std::string> SplitKeyPath(const std::string& path) {
   std::vector<std::string> parts;
   std::string part;
-  for (char c : path) {
-    if (c == '\\') {
+  for (size_t at = 0; at < path.size(); at += LetterSize(path, at)) {
+    if (path[at] == '\\') {
       if (!part.empty()) parts.push_back(part);
       part.clear();
     } else {
-      part.push_back(c);
+      part.append(path, at, LetterSize(path, at));
     }
   }
   if (!part.empty()) parts.push_back(part);
@@ -107,9 +107,9 @@ void MarkDeleted(RegKey* key) {
 
 std::string EscapeQuoted(const std::string& text) {
   std::string out = "\"";
-  for (char c : text) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
+  for (size_t at = 0; at < text.size(); at += LetterSize(text, at)) {
+    if (text[at] == '\\' || text[at] == '"') out.push_back('\\');
+    out.append(text, at, LetterSize(text, at));
   }
   out.push_back('"');
   return out;
@@ -171,13 +171,15 @@ bool ReadQuoted(const std::string& text, size_t* at, std::string* out) {
   size_t i = *at + 1;
   out->clear();
   while (i < text.size() && text[i] != '"') {
-    // REGEDIT4 knows two escapes; regedit refuses any other.
+    // REGEDIT4 knows two escapes; regedit refuses any other. The second
+    // byte of a letter of two is neither.
     if (text[i] == '\\') {
       if (i + 1 >= text.size() || (text[i + 1] != '\\' && text[i + 1] != '"')) return false;
       ++i;
     }
-    out->push_back(text[i]);
-    ++i;
+    const size_t size = LetterSize(text, i);
+    out->append(text, i, size);
+    i += size;
   }
   if (i >= text.size()) return false;
   *at = i + 1;

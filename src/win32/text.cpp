@@ -1,6 +1,11 @@
 // Text in the machine's ANSI code page for the API, UTF-8 on the host, and
 // UTF-16 for the wide calls.
+#include <errno.h>
+#include <iconv.h>
 #include <string.h>
+
+#include <map>
+#include <mutex>
 
 #include "win32/internal.h"
 
@@ -78,7 +83,118 @@ char ByteOf(unsigned cp, unsigned codePage, bool* exact) {
   return '?';
 }
 
+// ---- the double-byte code pages of East Asian Windows ----
+// Their letters are one or two bytes; the host's iconv knows each table,
+// and which first bytes begin a letter of two is read off it too.
+
+bool IsDoubleByte(unsigned codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
+struct DoubleByteTable {
+  iconv_t decode = reinterpret_cast<iconv_t>(-1);  // the code page to UTF-32LE
+  iconv_t encode = reinterpret_cast<iconv_t>(-1);  // UTF-32LE to the code page
+  bool lead[256] = {};
+};
+
+// One character through an iconv converter; false when it has none.
+bool Convert(iconv_t converter, const char* input, size_t size, char* output, size_t capacity, size_t* made) {
+  iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  char* in = const_cast<char*>(input);
+  char* out = output;
+  size_t left = size;
+  size_t room = capacity;
+  if (iconv(converter, &in, &left, &out, &room) == static_cast<size_t>(-1) || left != 0) return false;
+  *made = capacity - room;
+  return true;
+}
+
+bool DecodeOne(const DoubleByteTable& table, const char* bytes, size_t size, char32_t* cp) {
+  unsigned char out[8];
+  size_t made = 0;
+  if (!Convert(table.decode, bytes, size, reinterpret_cast<char*>(out), sizeof(out), &made) || made != 4) {
+    return false;
+  }
+  *cp = out[0] | out[1] << 8 | out[2] << 16 | static_cast<char32_t>(out[3]) << 24;
+  return true;
+}
+
+const DoubleByteTable& TableOf(unsigned codePage) {
+  static std::mutex lock;
+  static std::map<unsigned, DoubleByteTable> tables;
+  std::lock_guard<std::mutex> guard(lock);
+  auto found = tables.find(codePage);
+  if (found != tables.end()) return found->second;
+  DoubleByteTable& table = tables[codePage];
+  const std::string name = "CP" + std::to_string(codePage);
+  table.decode = iconv_open("UTF-32LE", name.c_str());
+  table.encode = iconv_open(name.c_str(), "UTF-32LE");
+  // A first byte that begins a letter of two with some second byte.
+  for (unsigned first = 0x81; first <= 0xFE && table.decode != reinterpret_cast<iconv_t>(-1); ++first) {
+    for (unsigned second = 0x40; second <= 0xFE && !table.lead[first]; ++second) {
+      const char pair[2] = {static_cast<char>(first), static_cast<char>(second)};
+      char32_t cp = 0;
+      table.lead[first] = DecodeOne(table, pair, 2, &cp);
+    }
+  }
+  return table;
+}
+
+// What Windows gives for a letter the page has no character for, and for a
+// first byte with nothing after it: Windows 10 gives U+30FB, the page's
+// default, in 932; '?' in the others.
+char32_t DefaultCharacter(unsigned codePage) { return codePage == 932 ? 0x30FB : '?'; }
+
+std::u32string DecodeDoubleByte(const std::string& ansi, unsigned codePage) {
+  const DoubleByteTable& table = TableOf(codePage);
+  std::u32string out;
+  for (size_t i = 0; i < ansi.size();) {
+    const unsigned char byte = static_cast<unsigned char>(ansi[i]);
+    const size_t size = table.lead[byte] ? 2 : 1;
+    char32_t cp = byte;
+    if (byte >= 0x80 && (i + size > ansi.size() || !DecodeOne(table, &ansi[i], size, &cp))) {
+      cp = DefaultCharacter(codePage);
+    }
+    out.push_back(cp);
+    i += std::min(size, ansi.size() - i);
+  }
+  return out;
+}
+
+std::string EncodeDoubleByte(const std::u32string& text, unsigned codePage, bool* lossless) {
+  const DoubleByteTable& table = TableOf(codePage);
+  std::string out;
+  for (char32_t cp : text) {
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+      continue;
+    }
+    const unsigned char in[4] = {static_cast<unsigned char>(cp), static_cast<unsigned char>(cp >> 8),
+                                 static_cast<unsigned char>(cp >> 16), static_cast<unsigned char>(cp >> 24)};
+    char bytes[8];
+    size_t made = 0;
+    if (Convert(table.encode, reinterpret_cast<const char*>(in), 4, bytes, sizeof(bytes), &made) && made > 0) {
+      out.append(bytes, made);
+    } else {
+      out.push_back('?');
+      if (lossless != nullptr) *lossless = false;
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+bool IsKnownDoubleByte(unsigned codePage) { return IsDoubleByte(codePage); }
+
+bool IsLeadByte(unsigned char byte) {
+  const unsigned codePage = AnsiCodePage();
+  return IsDoubleByte(codePage) && TableOf(codePage).lead[byte];
+}
+
+size_t LetterSize(const std::string& text, size_t at) {
+  return at + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[at])) ? 2 : 1;
+}
 
 unsigned AnsiCodePage() {
   const Machine* machine = CurrentMachine();
@@ -122,6 +238,7 @@ std::string EncodeUtf8(const std::u32string& text) {
 
 std::u32string DecodeAnsi(const std::string& ansi, unsigned codePage) {
   if (codePage == kUtf8CodePage) return DecodeUtf8(ansi);
+  if (IsDoubleByte(codePage)) return DecodeDoubleByte(ansi, codePage);
   std::u32string out;
   for (unsigned char byte : ansi) out.push_back(CodePointOf(byte, codePage));
   return out;
@@ -130,6 +247,7 @@ std::u32string DecodeAnsi(const std::string& ansi, unsigned codePage) {
 std::string EncodeAnsi(const std::u32string& text, unsigned codePage, bool* lossless) {
   if (lossless != nullptr) *lossless = true;
   if (codePage == kUtf8CodePage) return EncodeUtf8(text);
+  if (IsDoubleByte(codePage)) return EncodeDoubleByte(text, codePage, lossless);
   std::string out;
   for (char32_t cp : text) {
     bool exact = true;
@@ -140,7 +258,8 @@ std::string EncodeAnsi(const std::u32string& text, unsigned codePage, bool* loss
 }
 
 bool IsKnownCodePage(unsigned codePage) {
-  return codePage == 1250 || codePage == 1251 || codePage == 1252 || codePage == kUtf8CodePage;
+  return codePage == 1250 || codePage == 1251 || codePage == 1252 || codePage == kUtf8CodePage ||
+         IsDoubleByte(codePage);
 }
 
 std::string Utf8FromAnsi(const std::string& ansi) { return EncodeUtf8(DecodeAnsi(ansi, AnsiCodePage())); }
@@ -196,16 +315,18 @@ char FoldChar(char c) {
 
 std::string Fold(const std::string& text) {
   std::string out(text);
-  for (char& c : out) c = FoldChar(c);
+  // In a double-byte code page only the letters of one byte are ASCII or
+  // Latin; a letter of two stays as it is, its second byte too.
+  const bool doubleByte = IsDoubleByte(AnsiCodePage());
+  for (size_t i = 0; i < out.size(); i += doubleByte ? LetterSize(out, i) : 1) {
+    const bool ascii = static_cast<unsigned char>(out[i]) < 0x80;
+    if (!doubleByte || (ascii && LetterSize(out, i) == 1)) out[i] = FoldChar(out[i]);
+  }
   return out;
 }
 
 bool EqualNoCase(const std::string& left, const std::string& right) {
-  if (left.size() != right.size()) return false;
-  for (size_t i = 0; i < left.size(); ++i) {
-    if (FoldChar(left[i]) != FoldChar(right[i])) return false;
-  }
-  return true;
+  return left.size() == right.size() && Fold(left) == Fold(right);
 }
 
 }  // namespace hostwin
@@ -287,4 +408,29 @@ extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR source, 
   }
   memcpy(target, bytes.data(), bytes.size());
   return static_cast<int>(bytes.size());
+}
+
+extern "C" BOOL WINAPI IsDBCSLeadByte(BYTE byte) {
+  const ApiCall call("IsDBCSLeadByte");
+  return IsLeadByte(byte) ? TRUE : FALSE;
+}
+
+// A first byte with nothing after it is a letter of its own, as in
+// Windows and Wine.
+extern "C" LPSTR WINAPI CharNextA(LPCSTR at) {
+  const ApiCall call("CharNextA");
+  if (at == nullptr || *at == '\0') return const_cast<LPSTR>(at);
+  return const_cast<LPSTR>(at + (IsLeadByte(static_cast<unsigned char>(at[0])) && at[1] != '\0' ? 2 : 1));
+}
+
+extern "C" LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR at) {
+  const ApiCall call("CharPrevA");
+  if (start == nullptr || at == nullptr || at <= start) return const_cast<LPSTR>(start);
+  // The letters are found from the start: a second byte alone cannot tell.
+  const char* letter = start;
+  for (;;) {
+    const char* next = letter + (IsLeadByte(static_cast<unsigned char>(letter[0])) && letter[1] != '\0' ? 2 : 1);
+    if (next >= at) return const_cast<LPSTR>(letter);
+    letter = next;
+  }
 }

@@ -379,6 +379,9 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
 int WINAPI lstrlenA(LPCSTR text);
 LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source);
 int WINAPI lstrcmpiA(LPCSTR left, LPCSTR right);
+BOOL WINAPI IsDBCSLeadByte(BYTE byte);
+LPSTR WINAPI CharNextA(LPCSTR at);
+LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR at);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceLength, LPWSTR target,
                                int targetLength);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceLength, LPSTR target,

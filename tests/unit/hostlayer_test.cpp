@@ -290,6 +290,81 @@ TEST_F(Machine, PlacesAsWindowsTellsThem) {
   CloseHandle(link);
 }
 
+// Code page 932 through the host's tables: letters of two bytes whose
+// second byte is a backslash, a first byte alone at the end, stepping by
+// letters, names that fit 8.3 in their bytes, and the registry file.
+TEST_F(Machine, DoubleByteCodePages) {
+  ReopenMachine("code page=932");
+  const char table[] = "\x95\x5c";  // 表
+  WCHAR wide[8] = {};
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, table, -1, wide, 8), 2);
+  EXPECT_EQ(wide[0], 0x8868);
+  // A lone first byte becomes the page's default character, as in Windows 10.
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\x83", 1, wide, 8), 1);
+  EXPECT_EQ(wide[0], 0x30FB);
+  char back[8] = {};
+  const WCHAR so[] = {0x30BD, 0x20AC, 0};  // ソ and a letter 932 lacks
+  BOOL lossy = FALSE;
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, so, -1, back, sizeof(back), nullptr, &lossy), 4);
+  EXPECT_STREQ(back, "\x83\x5c?");
+  EXPECT_TRUE(lossy);
+
+  const char path[] = "C:\\\x83\x5c\\A";  // C:\ソ\A
+  EXPECT_TRUE(IsDBCSLeadByte(0x83));
+  EXPECT_FALSE(IsDBCSLeadByte('A'));
+  EXPECT_EQ(CharNextA(path + 3), path + 5);
+  EXPECT_EQ(CharNextA("\x83"), static_cast<const char*>("\x83") + 1) << "a first byte alone is a letter";
+  EXPECT_EQ(CharPrevA(path, path + 5), path + 3);
+  EXPECT_EQ(CharPrevA(path, path + 6), path + 5);
+  EXPECT_EQ(CharPrevA(path, path), path);
+
+  // A directory named ソ: its second byte separates nothing, and the name is
+  // its own short name.
+  MakeDirectories("C:\\\x83\x5c\\SUB");
+  WriteBytes("C:\\\x83\x5c\\SUB\\\x95\x5c.TXT", "x");
+  EXPECT_EQ(Attributes("C:\\\x83\x5c\\SUB"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_NE(HostPathOf("C:\\\x83\x5c").find("/\xe3\x82\xbd"), std::string::npos);  // UTF-8 on the host
+  char shortPath[64];
+  ASSERT_NE(GetShortPathNameA("C:\\\x83\x5c\\SUB\\\x95\x5c.TXT", shortPath, sizeof(shortPath)), 0u);
+  EXPECT_STREQ(shortPath, "C:\\\x83\x5c\\SUB\\\x95\x5c.TXT");
+  char full[64];
+  char* name = nullptr;
+  ASSERT_NE(GetFullPathNameA("C:\\\x83\x5c\\SUB\\..\\\x83\x5c\\", sizeof(full), full, &name), 0u);
+  EXPECT_STREQ(full, "C:\\\x83\x5c\\\x83\x5c\\");
+
+  // In the registry file a letter whose second byte is a backslash is no
+  // escape, read or written.
+  SetString(HKEY_LOCAL_MACHINE, "Software\\\x83\x5c", "\x95\x5c", "C:\\\x83\x5c\\");
+  std::string error;
+  ASSERT_TRUE(HostSaveMachine(&error)) << error;
+  const std::string text = ReadHostFile(RegistryFile());
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Software\\\x83\x5c]\r\n\"\x95\x5c\"=\"C:\\\\\x83\x5c\\\\\"\r\n"),
+            std::string::npos)
+      << text;
+  ReopenMachine("code page=932");
+  DWORD type;
+  std::string data;
+  ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, "Software\\\x83\x5c", "\x95\x5c", &type, &data));
+  EXPECT_EQ(data, std::string("C:\\\x83\x5c\\", 7));  // with its terminator
+}
+
+// [in use] names a file, not a spelling: an 8.3 alias, another case, a
+// substituted drive all open the same file.
+TEST_F(Machine, InUseWhateverSpellingOpensIt) {
+  WriteBytes("C:\\F\xe4hre\\SYSTEM\\HUBCORE.DLL", "core");
+  ReopenMachine("[substitutes]\nZ:=C:\\F\xc3\xa4hre\n[in use]\nC:\\F\xc3\xa4hre\\SYSTEM\\HUBCORE.DLL\n");
+  char shortPath[64];
+  ASSERT_NE(GetShortPathNameA("C:\\F\xe4hre\\SYSTEM\\", shortPath, sizeof(shortPath)), 0u);
+  ASSERT_STRNE(shortPath, "C:\\F\xe4hre\\SYSTEM\\");  // an 8.3 alias
+  const std::string alias = std::string(shortPath) + "\\HUBCORE.DLL";
+  for (const char* spelling : {alias.c_str(), "c:\\f\xc4hre\\system\\hubcore.dll", "Z:\\SYSTEM\\HUBCORE.DLL"}) {
+    SetLastError(0);
+    EXPECT_EQ(CreateFileA(spelling, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE)
+        << spelling;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << spelling;
+  }
+}
+
 TEST_F(Machine, HostNamesWithABackslashAreNeverListed) {
   MakeDirectories("C:\\APP\\TREE");
   WriteBytes("C:\\ROOTKEEP.TXT", "keep");
