@@ -48,20 +48,17 @@ bool SameHeld(const HeldDirectories& left, const HeldDirectories& right) {
 }
 
 void ReleaseHeldOn(HeldDirectories* held, const DirectoryIdentity& identity) {
-  int kept = 0;
   for (int i = 0; i < held->count; ++i) {
-    if (SameIdentity(held->identities[i], identity)) {
+    if (held->handles[i] != INVALID_HANDLE_VALUE && SameIdentity(held->identities[i], identity)) {
       CloseHandle(held->handles[i]);
-    } else {
-      held->handles[kept] = held->handles[i];
-      held->identities[kept] = held->identities[i];
-      ++kept;
+      held->handles[i] = INVALID_HANDLE_VALUE;
     }
   }
-  held->count = kept;
 }
 
 void ReleaseAllHeld(HeldDirectories* held) {
-  for (int i = 0; i < held->count; ++i) CloseHandle(held->handles[i]);
+  for (int i = 0; i < held->count; ++i) {
+    if (held->handles[i] != INVALID_HANDLE_VALUE) CloseHandle(held->handles[i]);
+  }
   held->count = 0;
 }

@@ -1,5 +1,6 @@
 #include "files/sweeps.h"
 
+#include "common/letters.h"
 #include "common/places.h"
 #include "common/platform.h"
 #include "common/strings.h"
@@ -48,8 +49,7 @@ Entry EnterDirectory(const char* directory, bool hold, HANDLE* held, DirectoryId
   *held = INVALID_HANDLE_VALUE;
   char path[460];
   if (!StrCopy(path, CountOf(path), directory)) return hold ? Entry::kSkip : Entry::kLink;
-  size_t length = StrLength(path);
-  while (length > 3 && path[length - 1] == '\\') path[--length] = '\0';
+  TrimBackslashes(path, 3);
   if (hold) {
     switch (HoldDirectory(path, held, identity)) {
       case Holding::kDirectory:
@@ -79,14 +79,19 @@ void LetGo(HANDLE held) {
 // Windows name holds a separator, a wildcard, a colon, a quote, an angle
 // bracket, a bar or a control character, so no such name is the file's own.
 bool IsReachableName(const char* name) {
+  // Read by letters: the second byte of a letter of two (表 is 0x95 0x5C in
+  // code page 932) is no backslash and no bar. A dot and a blank are never
+  // second bytes, so the last byte tells.
   const size_t length = StrLength(name);
   if (length == 0 || name[length - 1] == '.' || name[length - 1] == ' ') return false;
-  for (size_t i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
-        c == '>' || c == '|') {
+  for (const char* at = name; *at != '\0';) {
+    const char* const next = CharNextA(at);
+    const unsigned char c = static_cast<unsigned char>(*at);
+    if (next == at + 1 && (c < 0x20 || c == '\\' || c == '/' || c == ':' || c == '*' || c == '?' || c == '"' ||
+                           c == '<' || c == '>' || c == '|')) {
       return false;
     }
+    at = next;
   }
   return true;
 }
@@ -96,7 +101,10 @@ char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a
 // Whether a long name matches a pattern: * any run of characters, ? one,
 // letters without regard to case, *.* every name. Windows also matches the
 // pattern against each file's 8.3 name, so *.GID finds Index.gidx through
-// INDEX~1.GID; such a file is no match of the pattern.
+// INDEX~1.GID; such a file is no match of the pattern. Compared by bytes,
+// which is safe for the suite's patterns in every code page: each fixed
+// part starts the name or starts with a dot, and neither the start of a
+// name nor a dot is ever the second byte of a letter.
 bool MatchesPattern(const char* pattern, const char* name) {
   if (StrEqual(pattern, "*.*")) return true;
   const char* star = nullptr;  // the last * seen, and where in name it stands
@@ -199,16 +207,11 @@ void DeleteSharedFiles(const char* directory, const char* pattern, bool hold) {
 }
 
 void StripLastDirectory(char* path) {
-  const size_t length = StrLength(path);
-  if (length == 0 || path[length - 1] != '\\') return;
-  // Walk back from the character before the trailing backslash; a path with
-  // no other backslash (C:\ or \) has no directory to cut.
-  for (size_t i = length - 1; i > 0; --i) {
-    if (path[i - 1] == '\\') {
-      path[i] = '\0';
-      return;
-    }
-  }
+  if (!EndsInBackslash(path)) return;
+  // The backslash before the trailing one; a path with no other backslash
+  // (C:\ or \) has no directory to cut.
+  const size_t before = BackslashBefore(path, StrLength(path) - 1);
+  if (before != kNoBackslash) path[before + 1] = '\0';
 }
 
 void RemoveDirectoryTree(const char* directory, bool hold) {

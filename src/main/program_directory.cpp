@@ -1,5 +1,6 @@
 #include "main/program_directory.h"
 
+#include "common/letters.h"
 #include "common/places.h"
 #include "common/strings.h"
 #include "files/held.h"
@@ -14,11 +15,21 @@ size_t RootLength(const char* path) {
   if (path[0] == '\\') {
     for (int part = 0; part < 2; ++part) {  // server, then share
       while (*rest == '\\') ++rest;
-      while (*rest != '\0' && *rest != '\\') ++rest;
+      while (*rest != '\0' && *rest != '\\') rest = CharNextA(rest);
     }
   }
   while (*rest == '\\') ++rest;
   return static_cast<size_t>(rest - path);
+}
+
+// The top of a full path as a directory of its own (C:\, \\server\share\).
+bool RootOf(const char* path, char* root, size_t capacity) {
+  const size_t length = RootLength(path);
+  if (length + 2 > capacity) return false;
+  for (size_t i = 0; i < length; ++i) root[i] = path[i];
+  root[length] = '\0';
+  TrimBackslashes(root, 0);
+  return StrAppend(root, capacity, "\\");
 }
 
 // C:\ or \\server\share\: the top of a drive or of a share, where a sweep
@@ -29,8 +40,7 @@ bool IsRoot(const char* path) { return path[RootLength(path)] == '\0'; }
 // backslashes, but for a root, which keeps one (C:\, \\server\share\).
 // Windows reports a link's own attributes only for a path without them.
 bool TrimToDirectory(char* path, size_t capacity) {
-  size_t length = StrLength(path);
-  while (length > 0 && path[length - 1] == '\\') path[--length] = '\0';
+  TrimBackslashes(path, 0);
   return !IsRoot(path) || StrAppend(path, capacity, "\\");
 }
 
@@ -41,10 +51,9 @@ bool DirectoryPath(char* path, size_t capacity, const char* full) {
 // Climbs to the directory above, in place; false at a root.
 bool ClimbOneDirectory(char* path, size_t capacity) {
   if (IsRoot(path)) return false;
-  size_t cut = StrLength(path);
-  while (cut > 0 && path[cut - 1] != '\\') --cut;
-  if (cut == 0) return false;
-  path[cut - 1] = '\0';
+  const size_t cut = BackslashBefore(path, StrLength(path));
+  if (cut == kNoBackslash) return false;
+  path[cut] = '\0';
   return TrimToDirectory(path, capacity);
 }
 
@@ -81,11 +90,16 @@ Told StableShortForm(const char* path, char* shortForm, DWORD capacity) {
   return Told::kUnknown;
 }
 
+// A directory opened only to ask about it: no access, every sharing.
+HANDLE OpenToAsk(const char* path) {
+  return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 Told IdentifyDirectory(const char* path, int isNt, PlaceIdentity* identity) {
   identity->shortForm[0] = '\0';
   if (!isNt) return StableShortForm(path, identity->shortForm, CountOf(identity->shortForm));
-  HANDLE directory = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE directory = OpenToAsk(path);
   if (directory == INVALID_HANDLE_VALUE) return AfterFailure();
   BY_HANDLE_FILE_INFORMATION information;
   const bool known = GetFileInformationByHandle(directory, &information) != 0;
@@ -206,14 +220,12 @@ bool TouchesWindows(const char* directory, int isNt) {
 }
 
 // A directory that holds none of the suite's programs is not the suite's,
-// whatever the registry says.
+// whatever the registry says. directory is no root and has no trailing
+// backslash.
 bool HoldsSuiteProgram(const char* directory) {
   for (const char* name : kSuiteProgramFiles) {
     char path[520];
-    if (!DirectoryPath(path, CountOf(path), directory) ||
-        (!IsRoot(path) && !StrAppend(path, CountOf(path), "\\")) || !StrAppend(path, CountOf(path), name)) {
-      return false;
-    }
+    if (!StrFormat(path, CountOf(path), "%s\\%s", directory, name)) return false;
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
   }
@@ -228,8 +240,7 @@ typedef DWORD(WINAPI* DosDevice)(LPCSTR, LPSTR, DWORD);
 // Where a path leads, as Windows tells it (Vista and later): the final path
 // without its \\?\, a share as \\server\share\...
 bool FinalPathOf(FinalPathName finalPath, const char* path, char* out, DWORD capacity) {
-  HANDLE directory = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE directory = OpenToAsk(path);
   if (directory == INVALID_HANDLE_VALUE) return false;
   char found[520];
   const DWORD length = finalPath(directory, found, CountOf(found), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -262,20 +273,16 @@ bool IsFixedDrive(DWORD drives, const char* drive) {
 // resolved after). Any other share is no place of this machine, whatever it
 // leads to; a network drive is none either.
 bool ShareToDrive(char* path, DWORD capacity) {
-  const size_t rootLength = RootLength(path);
   char root[260];
-  if (rootLength + 2 > CountOf(root)) return false;
-  for (size_t i = 0; i < rootLength; ++i) root[i] = path[i];
-  root[rootLength] = '\0';
   PlaceIdentity share;
-  if (!TrimToDirectory(root, CountOf(root)) || IdentifyDirectory(root, 1, &share) != Told::kKnown) return false;
+  if (!RootOf(path, root, CountOf(root)) || IdentifyDirectory(root, 1, &share) != Told::kKnown) return false;
   const DWORD drives = GetLogicalDrives();
   char drive[] = "A:\\";
   for (; drive[0] <= 'Z'; ++drive[0]) {
     PlaceIdentity identity;
     if (IsFixedDrive(drives, drive) && IdentifyDirectory(drive, 1, &identity) == Told::kKnown &&
         SameDirectory(identity, share, 1)) {
-      return StrCopy(root, CountOf(root), drive) && StrAppend(root, CountOf(root), path + rootLength) &&
+      return StrCopy(root, CountOf(root), drive) && StrAppend(root, CountOf(root), path + RootLength(path)) &&
              StrCopy(path, capacity, root);
     }
   }
@@ -292,8 +299,7 @@ bool Unsubstitute(char* path, DWORD capacity, DosDevice dosDevice) {
   if (!AsciiEqualNoCase(target, "\\??\\", 4)) return true;
   // \??\C:\APP; a drive's root keeps no backslash before the rest.
   char* const shown = target + 4;
-  size_t length = StrLength(shown);
-  while (length > 0 && shown[length - 1] == '\\') shown[--length] = '\0';
+  TrimBackslashes(shown, 0);
   return shown[0] != '\\' && StrAppend(shown, CountOf(target) - 4, path + 2) && StrCopy(path, capacity, shown) &&
          TrimToDirectory(path, capacity);
 }
@@ -327,35 +333,29 @@ DWORD LongAt(const BYTE* data, DWORD at) { return WordAt(data, at) | static_cast
 // where it really leads. A link further on, which nothing here holds,
 // could otherwise be turned elsewhere while the removal works.
 bool LeadsStraight(const char* link, HANDLE held, FinalPathName finalPath) {
-  BYTE data[1100];
+  // Read as WCHARs, so that the names in it are WCHAR text where they lie;
+  // the header is read byte by byte.
+  WCHAR data[550];
+  const BYTE* const bytes = reinterpret_cast<const BYTE*>(data);
   DWORD got = 0;
   if (!DeviceIoControl(held, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof(data), &got, nullptr) ||
       got < 16 || got > sizeof(data)) {
     return false;
   }
-  // REPARSE_DATA_BUFFER: the tag; then where the substitute name lies among
-  // the names, which follow the header of a junction at 16 and of a
-  // symbolic link, after its flags, at 20. A relative link leads nowhere
-  // fixed.
-  DWORD names = 16;
-  const DWORD tag = LongAt(data, 0);
-  if (tag == static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK)) {
-    if (got < 20 || (LongAt(data, 16) & SYMLINK_FLAG_RELATIVE) != 0) return false;
-    names = 20;
-  } else if (tag != static_cast<DWORD>(IO_REPARSE_TAG_MOUNT_POINT)) {
-    return false;
-  }
-  const DWORD offset = names + WordAt(data, 8);
-  const DWORD length = WordAt(data, 10) / 2;
-  WCHAR wide[260];
-  if (length == 0 || length > CountOf(wide) || offset + length * 2 > got) return false;
-  for (DWORD i = 0; i < length; ++i) wide[i] = static_cast<WCHAR>(WordAt(data, offset + 2 * i));
+  // REPARSE_DATA_BUFFER of a junction (the links Windows itself makes, such
+  // as C:\Programme): the tag; then where the substitute name lies among
+  // the names, which follow the header at 16. Any other kind of link (a
+  // symbolic link may be relative) is not followed.
+  if (LongAt(bytes, 0) != static_cast<DWORD>(IO_REPARSE_TAG_MOUNT_POINT)) return false;
+  const DWORD offset = 16 + WordAt(bytes, 8);
+  const DWORD length = WordAt(bytes, 10) / 2;
+  if (length == 0 || offset % 2 != 0 || offset + length * 2 > got) return false;
   // A letter the ANSI code page lacks could make two names read alike.
   // (Windows refuses the question where the code page is UTF-8; a link is
   // then not followed.)
   char target[260];
   BOOL lossy = FALSE;
-  const int converted = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), target,
+  const int converted = WideCharToMultiByte(CP_ACP, 0, data + offset / 2, static_cast<int>(length), target,
                                             static_cast<int>(CountOf(target)) - 1, nullptr, &lossy);
   if (converted <= 0 || lossy) return false;
   target[converted] = '\0';
@@ -373,7 +373,7 @@ bool HoldPath(const char* directory, HeldDirectories* held, FinalPathName finalP
   if (!StrCopy(at, CountOf(at), directory)) return false;
   size_t end = RootLength(at);
   while (at[end] != '\0') {
-    while (at[end] != '\0' && at[end] != '\\') ++end;
+    while (at[end] != '\0' && at[end] != '\\') end = static_cast<size_t>(CharNextA(at + end) - at);
     const char next = at[end];
     at[end] = '\0';
     HANDLE handle;
@@ -409,14 +409,10 @@ bool HoldPlaces(const char* directory, HeldDirectories* held, char* real, DWORD 
 // another drive of this machine may be another spelling of any directory,
 // Windows' own too, and is not used. So is one whose volume cannot be told.
 bool OnSharedVolume(const char* directory) {
-  const size_t rootLength = RootLength(directory);
   char root[260];
-  if (rootLength + 2 > CountOf(root)) return true;
-  for (size_t i = 0; i < rootLength; ++i) root[i] = directory[i];
-  root[rootLength] = '\0';
   DWORD serial = 0;
   const DWORD drives = GetLogicalDrives();
-  if (!TrimToDirectory(root, CountOf(root)) || drives == 0 ||
+  if (!RootOf(directory, root, CountOf(root)) || drives == 0 ||
       !GetVolumeInformationA(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
     return true;
   }

@@ -1,5 +1,6 @@
 #include "main/uninstall.h"
 
+#include "common/letters.h"
 #include "common/places.h"
 #include "common/strings.h"
 #include "files/sweeps.h"
@@ -245,7 +246,7 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
   const char* checkDir = run.programDir;
   if (checkDir[0] == '\0' && haveValue && NamesFullPath(run.text) &&
       StrCopy(componentDir, CountOf(componentDir), run.text) &&
-      (run.text[StrLength(run.text) - 1] == '\\' || StrAppend(componentDir, CountOf(componentDir), "\\"))) {
+      (EndsInBackslash(run.text) || StrAppend(componentDir, CountOf(componentDir), "\\"))) {
     checkDir = componentDir;
   }
   if (CheckAllComponentsFree(checkDir)) {

@@ -35,6 +35,32 @@ TEST(StripLastDirectory, CutsOneDirectoryAndKeepsTheBackslash) {
   }
 }
 
+#ifndef _WIN32
+class DoubleByteStrip : public SandboxTest {};
+
+// Host only (the Wine suites run in code page 1252): in code page 932 the
+// second byte of a letter is never the backslash that ends a directory.
+TEST_F(DoubleByteStrip, CutsWholeLetters) {
+  ReopenMachine("code page=932");
+  struct {
+    const char* path;
+    const char* result;
+  } const cases[] = {
+      {"C:\\APPS\\\x92\xca\x90\x4d\x83\x5c\\", "C:\\APPS\\"},   // 通信ソ ends in 0x5C
+      {"C:\\\x83\x5c\\SYSTEM\\\\", "C:\\\x83\x5c\\SYSTEM\\"},  // ソ
+      {"C:\\\x83\x5c\\", "C:\\"},
+      {"C:\\APP\\\x83\x5c", "C:\\APP\\\x83\x5c"},  // ends in a letter, not a backslash
+      {"\x83\x5c\\", "\x83\x5c\\"},
+  };
+  for (const auto& each : cases) {
+    char path[32];
+    strcpy(path, each.path);
+    StripLastDirectory(path);
+    EXPECT_STREQ(path, each.result) << each.path;
+  }
+}
+#endif
+
 // The product's tree, and what the sweeps leave of it.
 class Sweeps : public SandboxTest {
  protected:
