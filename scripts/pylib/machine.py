@@ -11,6 +11,10 @@ ROOTS = {"HKEY_LOCAL_MACHINE": "HKEY_LOCAL_MACHINE", "HKLM": "HKEY_LOCAL_MACHINE
 SHORT_ROOTS = {"HKEY_LOCAL_MACHINE": "HKLM", "HKEY_CURRENT_USER": "HKCU"}
 
 READONLY, HIDDEN, SYSTEM, DIRECTORY, ARCHIVE, REPARSE = 0x1, 0x2, 0x4, 0x10, 0x20, 0x400
+# The Python codec of each ANSI code page a machine may have: its registry
+# text, the stand-ins' log and what the program reads as ANSI are in it.
+CODECS = {"1250": "cp1250", "1251": "cp1251", "1252": "cp1252", "65001": "utf-8",
+          "932": "cp932", "936": "gbk", "949": "cp949", "950": "cp950"}
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
 
 
@@ -75,10 +79,10 @@ def _unquote(text, pos):
     return "".join(out), i + 1
 
 
-def parse_data(data):
+def parse_data(data, codec="cp1252"):
     if data.startswith('"'):
         text, _ = _unquote(data, 0)
-        return REG_SZ, text.encode("cp1252", "replace") + b"\0"
+        return REG_SZ, text.encode(codec, "replace") + b"\0"
     low = data.lower()
     if low.startswith("dword:"):
         return REG_DWORD, int(data[6:], 16).to_bytes(4, "little")
@@ -109,10 +113,10 @@ def _name_and_data(line, unquote):
     return name, line[pos:].lstrip()[1:].strip()
 
 
-def parse_regedit4(raw):
-    """A REGEDIT4 file (Windows-1252 bytes) as a Registry, read as regedit
-    imports it."""
-    text = raw.decode("cp1252", "replace").replace("\r\n", "\n")
+def parse_regedit4(raw, codec="cp1252"):
+    """A REGEDIT4 file (bytes in the machine's ANSI code page) as a
+    Registry, read as regedit imports it."""
+    text = raw.decode(codec, "replace").replace("\r\n", "\n")
     registry = Registry()
     current = None
     for line in _logical_lines(text.split("\n")):
@@ -132,18 +136,18 @@ def parse_regedit4(raw):
         if data == "-":
             current["values"].pop(fold(name), None)
             continue
-        kind, value = parse_data(data)
+        kind, value = parse_data(data, codec)
         current["values"][fold(name)] = (name, kind, value)
     return registry
 
 
-def format_value(kind, data):
+def format_value(kind, data, codec="cp1252"):
     if kind in (REG_SZ, REG_EXPAND_SZ) and data.endswith(b"\0") and b"\0" not in data[:-1]:
-        return '"%s"' % data[:-1].decode("cp1252", "replace")
+        return '"%s"' % data[:-1].decode(codec, "replace")
     if kind == REG_DWORD and len(data) == 4:
         return "dword %d" % int.from_bytes(data, "little")
     if kind == REG_MULTI_SZ:
-        return "multi " + repr([s.decode("cp1252", "replace") for s in data.split(b"\0") if s])
+        return "multi " + repr([s.decode(codec, "replace") for s in data.split(b"\0") if s])
     return "hex(%d) %s" % (kind, data.hex(","))
 
 
@@ -199,12 +203,15 @@ def lookup(drive_dir, windows_path):
     return current
 
 
-def snapshot_drive(drive_dir, letter="C", digest_limit=None):
+def snapshot_drive(drive_dir, letter="C", digest_limit=None, skip=()):
     """Every file and directory below a drive directory, by folded Windows
     path: display path, whether a directory, attributes, content digest (of
-    files up to digest_limit bytes; for larger ones their size and inode)."""
+    files up to digest_limit bytes; for larger ones their size and inode).
+    skip: folded names of top directories not to read."""
     found = {}
     for top, dirs, files in os.walk(drive_dir):
+        if top == drive_dir:
+            dirs[:] = [d for d in dirs if fold(d) not in skip]
         for name in sorted(dirs) + sorted(files):
             host = os.path.join(top, name)
             rel = os.path.relpath(host, drive_dir).replace("/", "\\")
@@ -255,11 +262,11 @@ def _wine_unescape(text, pos, stop):
     return "".join(out), i + 1
 
 
-def _ansi(text):
-    return text.encode("cp1252", "replace")
+def _ansi(text, codec="cp1252"):
+    return text.encode(codec, "replace")
 
 
-def parse_wine_hive(raw, root, registry=None):
+def parse_wine_hive(raw, root, registry=None, codec="cp1252"):
     """One of Wine's registry files (system.reg for HKEY_LOCAL_MACHINE,
     user.reg for HKEY_CURRENT_USER), with strings turned into the ANSI bytes
     a program reading them with the A functions would get."""
@@ -275,14 +282,14 @@ def parse_wine_hive(raw, root, registry=None):
         name, data = _name_and_data(line, lambda l: _wine_unescape(l, 1, '"'))
         if data.startswith('"'):
             text, _ = _wine_unescape(data, 1, '"')
-            kind, value = REG_SZ, _ansi(text) + b"\0"
+            kind, value = REG_SZ, _ansi(text, codec) + b"\0"
         elif data.startswith("str("):
             kind = int(data[4:data.index(")")], 16)
             text, _ = _wine_unescape(data, data.index('"') + 1, '"')
-            value = _ansi(text) + b"\0"
+            value = _ansi(text, codec) + b"\0"
         else:
-            kind, value = parse_data(data)
+            kind, value = parse_data(data, codec)
             if kind in (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) and len(value) % 2 == 0:
-                value = _ansi(value.decode("utf-16-le", "replace"))
-        current["values"][fold(name)] = (_ansi(name).decode("cp1252"), kind, value)
+                value = _ansi(value.decode("utf-16-le", "replace"), codec)
+        current["values"][fold(name)] = (_ansi(name, codec).decode(codec), kind, value)
     return registry

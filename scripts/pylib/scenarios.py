@@ -10,8 +10,8 @@ A scenario file (tests/scenarios/*.scn) has sections:
                runs once for each, with %NAME% standing for it); for the
                host's machine.ini: short names (no: a volume without 8.3
                names), wow64 (yes), windows and system (the directories);
-               for both: code page (1252, 1251 or 65001; under Wine the
-               locale that has it)
+               for both: code page (1250, 1251, 1252, 65001, 932, 936,
+               949 or 950; under Wine the locale that has it)
   [shares]     \\SERVER\SHARE = PATH: a share root of the machine (host only)
   [substitutes] Z: = PATH: a drive letter that shows a directory
   [fail calls] NAME N [ERROR|exit]: a Win32 call of the run that fails (host only)
@@ -168,13 +168,11 @@ def unescape(text):
     return text.replace("\\r", "\r").replace("\\n", "\n")
 
 
-CODECS = {"1252": "cp1252", "1251": "cp1251", "65001": "utf-8"}
-
-
 def codec(scenario):
     """The Python codec of the scenario's ANSI code page: the bytes a
-    program reads from the registry and its command line are in it."""
-    return CODECS[scenario.settings.get("code page", "1252")]
+    program reads from the registry, its command line and its files are in
+    it."""
+    return machine.CODECS[scenario.settings.get("code page", "1252")]
 
 
 def registry_text(scenario, places, extra=""):
@@ -223,7 +221,7 @@ def write_files(scenario, drive_dir, places, fixtures):
             os.chmod(host, 0o755)
         else:
             with open(host, "wb") as f:
-                f.write(unescape(expand(content, places)).encode("cp1252"))
+                f.write(unescape(expand(content, places)).encode(codec(scenario)))
         bits = 0
         for attribute in attributes:
             bits |= {"hidden": machine.HIDDEN, "system": machine.SYSTEM, "readonly": 0}[attribute]
@@ -273,12 +271,12 @@ def parse_boxes(text):
     return boxes
 
 
-def parse_calls(host_log):
+def parse_calls(host_log, code_page_codec="cp1252"):
     if not os.path.exists(host_log):
         return []
     calls = []
     with open(host_log, "rb") as f:
-        for line in f.read().decode("cp1252").splitlines():
+        for line in f.read().decode(code_page_codec, "replace").splitlines():
             if line.startswith("started "):
                 command, _, how = line[len("started "):].partition("\t")
                 flags, _, rest = how.partition(" title=")
@@ -398,9 +396,10 @@ class HostTarget:
                 holder.wait(timeout=20)
         outcome.boxes = parse_boxes(outcome.output)
         # Paths on the host, when the stand-ins give them, named after the machine.
-        outcome.calls = [line.replace(drive_c, "C:") for line in parse_calls(os.path.join(drive_t, "CALLS.LOG"))]
+        outcome.calls = [line.replace(drive_c, "C:")
+                         for line in parse_calls(os.path.join(drive_t, "CALLS.LOG"), codec(scenario))]
         with open(os.path.join(directory, "registry.reg"), "rb") as f:
-            outcome.registry = machine.parse_regedit4(f.read())
+            outcome.registry = machine.parse_regedit4(f.read(), codec(scenario))
         races = os.path.join(directory, "races.txt")
         if os.path.exists(races):
             with open(races, encoding="utf-8") as f:
@@ -428,6 +427,9 @@ class HostTarget:
 class WineTarget:
     name = "wine"
     places_fixed = {"WINDOWS": "C:\\windows", "SYSTEM": "C:\\windows\\system32"}
+    # Wine keeps its own files in these places: they are not compared (and
+    # not read), and the scenario's files there are checked one by one.
+    wine_places = ("WINDOWS", "USERS", "PROGRAMDATA", "PROGRAM FILES", "PROGRAM FILES (X86)")
 
     def __init__(self, build, wine):
         self.wine = wine
@@ -469,7 +471,7 @@ class WineTarget:
         with open(os.path.join(drive_t, "machine.reg"), "wb") as f:
             f.write(registry_text(scenario, places, extra))
         wine.give(os.path.dirname(prefix))
-        drive_before = machine.snapshot_drive(drive_c)
+        drive_before = machine.snapshot_drive(drive_c, skip=self.wine_places)
 
         command = [wine.wine, os.path.join(self.staged, "winrun.exe"), "--import=T:\\machine.reg",
                    "--boxes=T:\\boxes.txt", "--exit=T:\\exit.txt",
@@ -496,18 +498,15 @@ class WineTarget:
         if os.path.exists(boxes):
             with open(boxes, encoding="utf-8") as f:
                 outcome.boxes = parse_boxes(f.read())
-        outcome.calls = parse_calls(os.path.join(drive_t, "CALLS.LOG"))
+        outcome.calls = parse_calls(os.path.join(drive_t, "CALLS.LOG"), codec(scenario))
         registry = machine.Registry()
         for hive, root in (("system.reg", "HKEY_LOCAL_MACHINE"), ("user.reg", "HKEY_CURRENT_USER")):
             with open(os.path.join(prefix, hive), "rb") as f:
-                machine.parse_wine_hive(f.read(), root, registry)
+                machine.parse_wine_hive(f.read(), root, registry, codec(scenario))
         outcome.registry = registry
         outcome.drive = drive_c
-        # Wine keeps its own files in these places; the scenario's files there
-        # are checked one by one.
-        outcome.unchanged = compare_drives(drive_before, machine.snapshot_drive(drive_c),
-                                           ignore=("C:\\WINDOWS", "C:\\USERS", "C:\\PROGRAMDATA", "C:\\PROGRAM FILES"))
-        expected = machine.parse_regedit4(registry_text(scenario, places))
+        outcome.unchanged = compare_drives(drive_before, machine.snapshot_drive(drive_c, skip=self.wine_places))
+        expected = machine.parse_regedit4(registry_text(scenario, places), codec(scenario))
         for key in expected.keys.values():
             for name, kind, value in key["values"].values():
                 if registry.value(key["path"], name) != (kind, value):
@@ -554,7 +553,7 @@ def check(scenario, target, outcome):
                     failures.append("%s has %s, expected %s" % (args[0], found or "none", wanted or "none"))
         elif kind == "content":
             host = machine.lookup(outcome.drive, args[0])
-            wanted = unescape(args[1]).encode("cp1252")
+            wanted = unescape(args[1]).encode(codec(scenario))
             found = open(host, "rb").read() if host else None
             if found != wanted:
                 failures.append("%s holds %r, expected %r" % (args[0], found, wanted))
@@ -563,19 +562,19 @@ def check(scenario, target, outcome):
         elif kind == "no key" and outcome.registry.key(args[0]) is not None:
             failures.append("key %s is still there" % args[0])
         elif kind == "value":
-            wanted = machine.parse_data(args[2])
+            wanted = machine.parse_data(args[2], codec(scenario))
             found = outcome.registry.value(args[0], args[1])
             if found != wanted:
                 failures.append("value %s \"%s\" is %s, expected %s" %
-                                (args[0], args[1], found and machine.format_value(*found),
-                                 machine.format_value(*wanted)))
+                                (args[0], args[1], found and machine.format_value(*found, codec(scenario)),
+                                 machine.format_value(*wanted, codec(scenario))))
         elif kind == "no value" and outcome.registry.value(args[0], args[1]) is not None:
             failures.append("value %s \"%s\" is still there" % (args[0], args[1]))
         elif kind == "value contains":
             found = outcome.registry.value(args[0], args[1])
-            if found is None or args[2].upper() not in found[1].decode("cp1252").upper():
+            if found is None or args[2].upper() not in found[1].decode(codec(scenario), "replace").upper():
                 failures.append("value %s \"%s\" does not hold %s: %s" %
-                                (args[0], args[1], args[2], found and machine.format_value(*found)))
+                                (args[0], args[1], args[2], found and machine.format_value(*found, codec(scenario))))
         elif kind == "race" and args[0] not in outcome.races:
             failures.append("no race %s: %s" % (args[0], outcome.races or "none carried out"))
         elif kind == "unchanged" and outcome.unchanged:
@@ -604,9 +603,13 @@ def main():
                              "sweep, a directory the run uses swapped for a link just before each call (races)")
     parser.add_argument("--exit-step", type=int, default=1, metavar="N",
                         help="with --sweep: only every N-th failure point for the exits")
+    parser.add_argument("--error-step", type=int, default=1, metavar="N",
+                        help="with --sweep: only every N-th failure point for the errors")
     parser.add_argument("--race-step", type=int, default=1, metavar="N",
                         help="with --sweep races: only every N-th failure point")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2, help="runs at once in a sweep")
+    parser.add_argument("--wine-jobs", type=int, default=2, help="scenarios at once under Wine, each with a "
+                                                                   "prefix and a Wine server of its own")
     parser.add_argument("names", nargs="*", help="scenario names (default: all)")
     options = parser.parse_args()
     files = sorted(f for f in os.listdir(SCENARIOS) if f.endswith(".scn"))
@@ -651,7 +654,7 @@ def main():
             for scenario in scenarios:
                 print("== sweep %s%s: %s" % (scenario.name, " " + scenario.label if scenario.label else "",
                                              scenario.settings["title"]), flush=True)
-                p, r, f = sweep.sweep(target, scenario, work, options.jobs, modes, options.exit_step,
+                p, r, f = sweep.sweep(target, scenario, work, options.jobs, modes, options.exit_step, options.error_step,
                                       log=lambda text: print(text, flush=True))
                 points, runs, found = points + p, runs + r, found + f
             print("sweep of %d scenarios: %d failure points, %d runs, %d violations, %.0f s" %
@@ -661,9 +664,10 @@ def main():
             target, workers = HostTarget(options.build, work, options.host_build, options.standins_build), 1
         else:
             import wine as wine_module
-            # Each scenario has a prefix and a Wine server of its own: two at once.
+            # Each scenario has a prefix and a Wine server of its own.
             target, workers = WineTarget(options.build,
-                                         stack.enter_context(wine_module.Wine(options.keep, options.arch))), 2
+                                         stack.enter_context(wine_module.Wine(options.keep, options.arch))), \
+                options.wine_jobs
 
         def attempt(scenario):
             try:

@@ -38,6 +38,12 @@ KILLED = 255  # the exit status of a run ended at a call
 RESTART_NOTICE = "Einige Komponenten werden erst beim n"
 IN_USE_WARNING = "Ein Teilprogramm l"
 VALUE_CALLS = ("RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA")
+# Calls that cannot fail: no failure point for the errors.
+NEVER_FAIL = ("CharNextA", "CharPrevA", "ExitProcess", "GetCommandLineA", "GetLastError", "GetStartupInfoA",
+              "IsDBCSLeadByte", "Sleep", "lstrcatA", "lstrcmpiA", "lstrlenA")
+# Calls that only read the text they are given: a cut or a race just before
+# one is the same as just before the call that follows it.
+LETTER_CALLS = ("CharNextA", "CharPrevA", "IsDBCSLeadByte")
 # Removals the program decides on the strength of something else it reads:
 # a port's class key goes with the mark of its enumeration key.
 DEPENDENCIES = [(re.compile(r"^(HKEY_LOCAL_MACHINE\\ENUM\\ROOT\\PORTS\\COM\d)(\\|$)"),
@@ -47,12 +53,12 @@ DEPENDENCIES = [(re.compile(r"^(HKEY_LOCAL_MACHINE\\ENUM\\ROOT\\PORTS\\COM\d)(\\
 class State:
     """What a machine holds after a run: its files, registry, WININIT.INI."""
 
-    def __init__(self, directory, places):
+    def __init__(self, directory, places, codec="cp1252"):
         drive = os.path.join(directory, "drive_c")
         # The stand-ins are hard links that no run changes: not read again.
         self.files = machine.snapshot_drive(drive, digest_limit=65536)
         with open(os.path.join(directory, "registry.reg"), "rb") as f:
-            self.registry = machine.parse_regedit4(f.read())
+            self.registry = machine.parse_regedit4(f.read(), codec)
         wininit = machine.lookup(drive, places["WINDOWS"] + "\\WININIT.INI")
         self.wininit = open(wininit, "rb").read() if wininit else None
 
@@ -82,11 +88,15 @@ def read_counts(directory):
     return counts
 
 
-def read_trace(path):
+def code_page_codec(scenario):
+    return machine.CODECS[scenario.settings.get("code page", "1252")]
+
+
+def read_trace(path, codec="cp1252"):
     """The undisturbed run's calls in order: (name, nth) -> (index, subject)."""
     trace = {}
     with open(path, "rb") as f:
-        for line in f.read().decode("cp1252", "replace").splitlines():
+        for line in f.read().decode(codec, "replace").splitlines():
             index, name, nth, subject = (line.split(" ", 3) + [""])[:4]
             trace[(name, int(nth))] = (int(index), subject)
     return trace
@@ -155,8 +165,9 @@ class Baseline:
         self.scenario = scenario
         self.places = target.places(scenario)
         self.paths = Places(scenario, self.places)
-        self.before = State(template, self.places)
-        self.after = State(undisturbed, self.places)
+        self.codec = code_page_codec(scenario)
+        self.before = State(template, self.places, self.codec)
+        self.after = State(undisturbed, self.places, self.codec)
         self.outcome = outcome
         self.trace = trace
         self.command = expand_place(scenario.settings["command"], self.places)
@@ -174,7 +185,7 @@ class Baseline:
                 self.kept_keys.append(args[0])
             elif kind == "value":
                 folded = machine.fold(machine.normalise_key(args[0])) + "\\" + machine.fold(args[1])
-                wanted = machine.parse_data(args[2])
+                wanted = machine.parse_data(args[2], self.codec)
                 if not folded.startswith(SHARED_DLLS + "\\") and before_values.get(folded) == wanted:
                     self.kept_values[folded] = wanted
         # What the undisturbed run removes: files, keys, values.
@@ -400,7 +411,7 @@ def leftovers(base, state):
 
 # ---- the driver ----
 
-def sweep(target, scenario, work, workers, modes, exit_step=1, log=print):
+def sweep(target, scenario, work, workers, modes, exit_step=1, error_step=1, log=print):
     """Sweeps one scenario; returns (failure points, runs, violations)."""
     started = time.time()
     places = target.places(scenario)
@@ -412,12 +423,13 @@ def sweep(target, scenario, work, workers, modes, exit_step=1, log=print):
     trace_file = undisturbed + ".trace"
     environment = {"STANDIN_WHERE": "1"}
     outcome = target.execute(scenario, undisturbed, dict(environment, PREUNINST_CALL_TRACE=trace_file))
-    base = Baseline(target, scenario, template, undisturbed, outcome, read_trace(trace_file))
+    base = Baseline(target, scenario, template, undisturbed, outcome, read_trace(trace_file, code_page_codec(scenario)))
     problems = invariants(base, outcome, base.after)
     if problems:
         log("%s: the undisturbed run itself fails: %s" % (scenario.name, "; ".join(problems)))
         return 0, 1, len(problems)
-    points = [(name, nth) for name, count in read_counts(undisturbed) for nth in range(1, count + 1)]
+    points = [(name, nth) for name, count in read_counts(undisturbed) for nth in range(1, count + 1)
+              if name not in LETTER_CALLS]
     shutil.rmtree(undisturbed, ignore_errors=True)
 
     # Each worker clones a machine of its own: the stand-ins are hard links,
@@ -436,7 +448,7 @@ def sweep(target, scenario, work, workers, modes, exit_step=1, log=print):
         clone(own_template(), directory)
         target.write_machine_ini(scenario, directory, fail_calls=["%s %d" % point])
         result = target.execute(scenario, directory, environment, timeout=60)
-        state = State(directory, places)
+        state = State(directory, places, base.codec)
         violations = invariants(base, result, state)
         missing, unexplained = locality(base, result, state, point)
         if unexplained:
@@ -450,10 +462,10 @@ def sweep(target, scenario, work, workers, modes, exit_step=1, log=print):
         clone(own_template(), directory)
         target.write_machine_ini(scenario, directory, fail_calls=["%s %d exit" % point])
         first = target.execute(scenario, directory, environment, timeout=60)
-        violations = ["cut: " + v for v in invariants(base, first, State(directory, places), killed=True)]
+        violations = ["cut: " + v for v in invariants(base, first, State(directory, places, base.codec), killed=True)]
         target.write_machine_ini(scenario, directory)
         second = target.execute(scenario, directory, environment, timeout=60)
-        state = State(directory, places)
+        state = State(directory, places, base.codec)
         violations += ["then: " + v for v in invariants(base, second, state)]
         kinds, harm = leftovers(base, state)
         violations += ["then: " + h for h in harm]
@@ -464,7 +476,10 @@ def sweep(target, scenario, work, workers, modes, exit_step=1, log=print):
     found = 0
     with concurrent.futures.ThreadPoolExecutor(workers) as pool:
         for mode in modes:
-            chosen = points if mode == "errors" else points[::exit_step]
+            if mode == "errors":
+                chosen = [p for p in points if p[0] not in NEVER_FAIL][::error_step]
+            else:
+                chosen = points[::exit_step]
             results = list(pool.map(errors if mode == "errors" else exits, chosen))
             runs += len(chosen) * (1 if mode == "errors" else 2)
             missing_total = sum(r[1] for r in results)
@@ -510,7 +525,7 @@ def raced_directories(base):
     found = base.before.registry.value(DIRECTORIES_KEY, "SYSTEM")
     if found is None or found[0] != machine.REG_SZ:
         return [], [], []
-    value = found[1].rstrip(b"\0").decode("cp1252", "replace")
+    value = found[1].rstrip(b"\0").decode(base.codec, "replace")
     spelt = machine.fold(value.replace("/", "\\")).rstrip("\\")
     program = base.paths.normal(value)
     if program[1:3] != ":\\" or len(program) <= 3:
@@ -591,7 +606,7 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
     trace_file = undisturbed + ".trace"
     environment = {"STANDIN_WHERE": "1"}
     outcome = target.execute(scenario, undisturbed, dict(environment, PREUNINST_CALL_TRACE=trace_file))
-    base = Baseline(target, scenario, template, undisturbed, outcome, read_trace(trace_file))
+    base = Baseline(target, scenario, template, undisturbed, outcome, read_trace(trace_file, code_page_codec(scenario)))
     shutil.rmtree(undisturbed, ignore_errors=True)
     problems = invariants(base, outcome, base.after)
     if problems:
@@ -601,7 +616,8 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
     if not directories:
         log("  no program directory to race for")
         return 0, 0, 0
-    calls = sorted(((index, name, nth, subject) for (name, nth), (index, subject) in base.trace.items()))
+    calls = sorted(((index, name, nth, subject) for (name, nth), (index, subject) in base.trace.items()
+                    if name not in LETTER_CALLS))
     first_look = min((index for index, name, nth, subject in calls
                       if name in LOOKING_CALLS and subject[1:3] == ":\\" and base.paths.normal(subject) in on_path),
                      default=0)
@@ -658,7 +674,7 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         race = "%s %d = swap %s = %s" % (name, nth, base.before.files[directory]["path"], LURE)
         target.write_machine_ini(scenario, run_dir, races=[race])
         result = target.execute(scenario, run_dir, environment, timeout=60)
-        state = State(run_dir, places)
+        state = State(run_dir, places, base.codec)
         done = any(line.endswith(" done") for line in result.races)
         refused = [line.rsplit(" ", 1)[1] for line in result.races if " refused " in line]
         # A swap of a directory above P before the program first looks at

@@ -143,10 +143,12 @@ class Wine:
         self.give(os.path.dirname(prefix))
         return prefix
 
-    # Wine takes its ANSI code page from the locale: Russian has 1251, and
-    # one written only in Unicode (Hindi) has 65001. Made once per run from
+    # Wine takes its ANSI code page from the locale: Russian has 1251, one
+    # written only in Unicode (Hindi) 65001, Japanese 932, Simplified Chinese
+    # 936, Korean 949, Traditional Chinese 950. Made once per run from
     # Debian's locale sources, without touching the system's locales.
-    LOCALES = {"1251": "ru_RU.UTF-8", "65001": "hi_IN.UTF-8"}
+    LOCALES = {"1251": "ru_RU.UTF-8", "65001": "hi_IN.UTF-8", "932": "ja_JP.UTF-8", "936": "zh_CN.UTF-8",
+               "949": "ko_KR.UTF-8", "950": "zh_TW.UTF-8"}
 
     def code_page_environment(self, code_page):
         if code_page == "1252":
