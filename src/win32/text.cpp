@@ -120,12 +120,13 @@ bool DecodeOne(const DoubleByteTable& table, const char* bytes, size_t size, cha
 }
 
 const DoubleByteTable& TableOf(unsigned codePage) {
+  // Kept to the very end of the process, whatever runs at its exit.
   static std::mutex lock;
-  static std::map<unsigned, DoubleByteTable> tables;
+  static std::map<unsigned, DoubleByteTable>* const tables = new std::map<unsigned, DoubleByteTable>;
   std::lock_guard<std::mutex> guard(lock);
-  auto found = tables.find(codePage);
-  if (found != tables.end()) return found->second;
-  DoubleByteTable& table = tables[codePage];
+  auto found = tables->find(codePage);
+  if (found != tables->end()) return found->second;
+  DoubleByteTable& table = (*tables)[codePage];
   const std::string name = "CP" + std::to_string(codePage);
   table.decode = iconv_open("UTF-32LE", name.c_str());
   table.encode = iconv_open(name.c_str(), "UTF-32LE");
