@@ -32,8 +32,9 @@ def find_program(*candidates):
 
 
 class Wine:
-    def __init__(self, keep=False, arch="win64"):
+    def __init__(self, keep=False, arch="win64", depth=16):
         self.keep = keep
+        self.depth = depth  # bits per pixel of the X screen
         self.arch = arch
         self.wine = find_program(*LOADERS[arch])
         self.server = find_program("wineserver", "/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver")
@@ -76,7 +77,7 @@ class Wine:
             if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
                 continue
             self.xserver = subprocess.Popen([self.xvfb, ":%d" % number, "-nolisten", "tcp", "-screen", "0",
-                                             "1024x768x16"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                             "1024x768x%d" % self.depth], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             for _ in range(100):
                 if os.path.exists("/tmp/.X11-unix/X%d" % number):
                     self.display = ":%d" % number

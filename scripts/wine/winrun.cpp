@@ -5,7 +5,11 @@
 // what it saw in the same form the host layer prints on the terminal.
 //
 //   winrun [--import=REGFILE] [--hold=PATH]... [--answers=yes,no,...]
-//          --boxes=FILE --exit=FILE --standin=EXE -- COMMAND LINE
+//          [--pause=PREFIX] --boxes=FILE --exit=FILE --standin=EXE -- COMMAND LINE
+//
+// With --pause, before it presses a box's button it writes PREFIX<n>.box
+// (the box's place on the screen: left top right bottom) and waits until
+// PREFIX<n>.shot appears, so that the box can be photographed.
 #include <windows.h>
 
 #include <string>
@@ -22,6 +26,8 @@ struct Options {
   std::string boxes;
   std::string exitFile;
   std::string standIn;
+  std::string pause;
+  int boxesShown = 0;
   std::string commandLine;
 };
 
@@ -73,6 +79,8 @@ bool Parse(const std::string& line, Options* options) {
       options->exitFile = value;
     else if (name == "--standin")
       options->standIn = value;
+    else if (name == "--pause")
+      options->pause = value;
     else
       return false;
   }
@@ -154,6 +162,17 @@ void Answer(HWND box, Options* options) {
     record += "[OK]\n";
   }
   Append(options->boxes, record);
+  if (!options->pause.empty()) {
+    const std::string name = options->pause + std::to_string(++options->boxesShown);
+    RECT place = {};
+    GetWindowRect(box, &place);
+    // Drawn first, then shown where the screen can be read.
+    UpdateWindow(box);
+    Sleep(300);
+    Append(name + ".box", std::to_string(place.left) + " " + std::to_string(place.top) + " " +
+                              std::to_string(place.right) + " " + std::to_string(place.bottom) + "\n");
+    for (int waited = 0; !Exists(name + ".shot") && waited < 60000; waited += 20) Sleep(20);
+  }
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
   for (int waited = 0; IsWindow(box) && waited < 20000; waited += 10) Sleep(10);
