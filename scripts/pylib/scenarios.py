@@ -635,10 +635,10 @@ def main():
             started = time.time()
             # A scenario's own races are tied to call numbers that a failing
             # call or another race would shift.
-            raced = [s for s in scenarios if s.races]
+            raced = [s for s in scenarios if s.races or "--swap=" in s.settings["command"]]
             if raced:
                 print("not swept, for their own races: " + ", ".join(s.name for s in raced))
-                scenarios = [s for s in scenarios if not s.races]
+                scenarios = [s for s in scenarios if s not in raced]
             if options.sweep == "races":
                 # Windows 95 holds no directory: there is nothing to race against.
                 scenarios = [s for s in scenarios if s.settings["platform"] == "nt"]

@@ -508,6 +508,7 @@ def sweep(target, scenario, work, workers, modes, exit_step=1, error_step=1, log
 
 DIRECTORIES_KEY = "HKEY_LOCAL_MACHINE\\Software\\TAV Datentechnik\\TAV-COM Version 1.0\\Directories"
 LURE = "C:\\LURE"
+CANARY_FILE = "C:\\OTHER\\KEEP.TXT"
 # The calls at which the program first looks at its directory on the disk.
 LOOKING_CALLS = ("CreateFileA", "GetFileAttributesA", "GetShortPathNameA", "FindFirstFileA")
 
@@ -542,10 +543,25 @@ def raced_directories(base):
     below = [path for path, entry in base.before.files.items() if entry["dir"] and
              not entry["attributes"] & machine.REPARSE and
              any(path.startswith(top + "\\") for top in (program, user))]
+    # Windows' own directories, and those above them, no other user may
+    # rename; a name no Windows path can spell, nobody can swap by it.
+    windows = [machine.fold(base.places[name]) for name in ("WINDOWS", "SYSTEM")]
+
+    def swappable(path):
+        if any(path == w or path.startswith(w + "\\") or w.startswith(path + "\\") for w in windows):
+            return False
+        try:
+            spelt_path = base.before.files[path]["path"]
+            spelt_path.encode(base.codec)
+        except (KeyError, UnicodeEncodeError):
+            return False
+        return not any(part.endswith((".", " ")) or any(c in part for c in '<>:"|?*\uff0f\uff3c')
+                       for part in spelt_path.split("\\")[1:])
+
     chosen = []
     for path in on_path + [program, root, user] + sorted(below):
         entry = base.before.files.get(path)
-        if path not in chosen and entry is not None and entry["dir"]:
+        if path not in chosen and entry is not None and entry["dir"] and swappable(path):
             chosen.append(path)
     on_path = [p for p in on_path if p in chosen]
     return chosen, on_path, [p for p in on_path if p not in (spelt, program)]
@@ -677,18 +693,22 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         state = State(run_dir, places, base.codec)
         done = any(line.endswith(" done") for line in result.races)
         refused = [line.rsplit(" ", 1)[1] for line in result.races if " refused " in line]
-        # A swap of a directory above P before the program first looks at
-        # it is no race: the link is then simply where the suite is.
-        found_so = index <= first_look and directory in above
+        # A swap on P's way before the program first looks at it is no race
+        # but the machine the program finds: a link above P is then where
+        # the suite is, P a link is refused (its components are still looked
+        # for through it, and the main uninstaller may start from it). Such a
+        # run keeps only the canary, and a refused P's lure.
+        found_so = index <= first_look and directory in on_path
         violations = process_ended_well(result) + writes_and_counts_kept(base, state)
-        removed_by_others = set(machine.fold(line[len("removed "):]) for line in result.calls
+        removed_by_others = set(base.paths.normal(line[len("removed "):]) for line in result.calls
                                 if line.startswith("removed "))
         kept = outside_kept(base, state, directory if done else None, lures[directory], directory,
                             removed_by_others)
         strangers = [line for line in result.calls if line.startswith(("run ", "load ", "image ")) and
                      line not in base.runs]
         if found_so:
-            violations += [v for v in kept if not v.startswith("the lure's ")]
+            violations += [v for v in kept if v.startswith(CANARY_FILE + " ") or
+                           (v.startswith("the lure's ") and directory not in above)]
         else:
             violations += kept + ["not in the undisturbed run: " + line for line in strangers]
         shutil.rmtree(run_dir, ignore_errors=True)
