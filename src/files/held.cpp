@@ -5,8 +5,13 @@ bool SameIdentity(const DirectoryIdentity& left, const DirectoryIdentity& right)
 }
 
 Holding HoldDirectory(const char* directory, HANDLE* handle, DirectoryIdentity* identity) {
-  *handle = CreateFileA(directory, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+  *handle = CreateFileA(directory, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+  // NT 4 has no reparse points and may refuse the flag it does not know.
+  if (*handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
+    flags = FILE_FLAG_BACKUP_SEMANTICS;
+    *handle = CreateFileA(directory, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+  }
   if (*handle == INVALID_HANDLE_VALUE) return Holding::kUnusable;
   BY_HANDLE_FILE_INFORMATION information;
   if (GetFileInformationByHandle(*handle, &information) &&

@@ -2,6 +2,9 @@
 
 #include "files/held.h"
 #include "support/sandbox.h"
+#ifndef _WIN32
+#include "win32/hostapi.h"
+#endif
 
 namespace {
 
@@ -72,6 +75,20 @@ TEST_F(Held, OneDirectoryIsLetGoTheOthersStayHeld) {
 }
 
 #ifndef _WIN32
+// Host only (a failure on demand): where Windows refuses the flag that opens
+// a link itself, as NT 4 may, the directory is held without it.
+TEST_F(Held, WindowsThatKnowNoLinksHoldWithoutTheFlag) {
+  MakeDirectories("C:\\APP");
+  HostFailCall("CreateFileA", 0, ERROR_INVALID_PARAMETER);
+  HANDLE handle;
+  DirectoryIdentity identity;
+  ASSERT_EQ(HoldDirectory("C:\\APP", &handle, &identity), Holding::kDirectory);
+  EXPECT_FALSE(RemoveDirectoryA("C:\\APP"));
+  CloseHandle(handle);
+  HostFailCall("CreateFileA", 0, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(HoldDirectory("C:\\APP", &handle, &identity), Holding::kUnusable);
+}
+
 // Host only: Wine 8 opens where a link leads when asked for the link itself.
 TEST_F(Held, ALinkIsHeldItselfAndToldAsALink) {
   MakeDirectories("C:\\OTHER");
