@@ -411,20 +411,32 @@ def leftovers(base, state):
 
 # ---- the driver ----
 
-def sweep(target, scenario, work, workers, modes, exit_step=1, error_step=1, log=print):
-    """Sweeps one scenario; returns (failure points, runs, violations)."""
-    started = time.time()
-    places = target.places(scenario)
-    template = os.path.join(work, "sweep-" + scenario.name)
+# The stand-ins say which file ran, and what the main uninstaller removed.
+ENVIRONMENT = {"STANDIN_WHERE": "1"}
+
+
+def undisturbed_run(target, scenario, template):
+    """Prepares the scenario's machine in template and runs it once on a
+    copy, counting and tracing its calls: (the copy, its Baseline, what it
+    violates itself)."""
     target.prepare(scenario, template)
     undisturbed = template + "-undisturbed"
     clone(template, undisturbed)
     target.write_machine_ini(scenario, undisturbed, ["call counts=yes"])
     trace_file = undisturbed + ".trace"
-    environment = {"STANDIN_WHERE": "1"}
-    outcome = target.execute(scenario, undisturbed, dict(environment, PREUNINST_CALL_TRACE=trace_file))
-    base = Baseline(target, scenario, template, undisturbed, outcome, read_trace(trace_file, code_page_codec(scenario)))
-    problems = invariants(base, outcome, base.after)
+    outcome = target.execute(scenario, undisturbed, dict(ENVIRONMENT, PREUNINST_CALL_TRACE=trace_file))
+    base = Baseline(target, scenario, template, undisturbed, outcome,
+                    read_trace(trace_file, code_page_codec(scenario)))
+    return undisturbed, base, invariants(base, outcome, base.after)
+
+
+def sweep(target, scenario, work, workers, modes, exit_step=1, error_step=1, log=print):
+    """Sweeps one scenario; returns (failure points, runs, violations)."""
+    started = time.time()
+    places = target.places(scenario)
+    template = os.path.join(work, "sweep-" + scenario.name)
+    environment = ENVIRONMENT
+    undisturbed, base, problems = undisturbed_run(target, scenario, template)
     if problems:
         log("%s: the undisturbed run itself fails: %s" % (scenario.name, "; ".join(problems)))
         return 0, 1, len(problems)
@@ -615,16 +627,9 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
     started = time.time()
     places = target.places(scenario)
     template = os.path.join(work, "races-" + scenario.name)
-    target.prepare(scenario, template)
-    undisturbed = template + "-undisturbed"
-    clone(template, undisturbed)
-    target.write_machine_ini(scenario, undisturbed, ["call counts=yes"])
-    trace_file = undisturbed + ".trace"
-    environment = {"STANDIN_WHERE": "1"}
-    outcome = target.execute(scenario, undisturbed, dict(environment, PREUNINST_CALL_TRACE=trace_file))
-    base = Baseline(target, scenario, template, undisturbed, outcome, read_trace(trace_file, code_page_codec(scenario)))
+    environment = ENVIRONMENT
+    undisturbed, base, problems = undisturbed_run(target, scenario, template)
     shutil.rmtree(undisturbed, ignore_errors=True)
-    problems = invariants(base, outcome, base.after)
     if problems:
         log("%s: the undisturbed run itself fails: %s" % (scenario.name, "; ".join(problems)))
         return 1, 0, len(problems)
