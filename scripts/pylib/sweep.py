@@ -639,9 +639,13 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         return 0, 0, 0
     calls = sorted(((index, name, nth, subject) for (name, nth), (index, subject) in base.trace.items()
                     if name not in LETTER_CALLS))
-    first_look = min((index for index, name, nth, subject in calls
-                      if name in LOOKING_CALLS and subject[1:3] == ":\\" and base.paths.normal(subject) in on_path),
-                     default=0)
+    # When the program first looks at each directory of P's way on the disk.
+    first_look = {}
+    for index, name, nth, subject in calls:
+        about = base.paths.normal(subject) if name in LOOKING_CALLS and subject[1:3] == ":\\" else ""
+        for directory in on_path:
+            if about == directory or about.startswith(directory + "\\"):
+                first_look.setdefault(directory, index)
     # Where the undisturbed run removes a directory, nothing is left to swap
     # after its last try: those points are not run.
     gone_after = {}
@@ -698,12 +702,12 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         state = State(run_dir, places, base.codec)
         done = any(line.endswith(" done") for line in result.races)
         refused = [line.rsplit(" ", 1)[1] for line in result.races if " refused " in line]
-        # A swap on P's way before the program first looks at it is no race
-        # but the machine the program finds: a link above P is then where
-        # the suite is, P a link is refused (its components are still looked
-        # for through it, and the main uninstaller may start from it). Such a
-        # run keeps only the canary, and a refused P's lure.
-        found_so = index <= first_look and directory in on_path
+        # A swap on P's way before the program first looks at that directory
+        # is no race but the machine the program finds: a link above P is
+        # then where the suite is, P a link is refused (its components are
+        # still looked for through it, and the main uninstaller may start
+        # from it). Such a run keeps only the canary, and a refused P's lure.
+        found_so = directory in on_path and index <= first_look.get(directory, 0)
         violations = process_ended_well(result) + writes_and_counts_kept(base, state)
         removed_by_others = set(base.paths.normal(line[len("removed "):]) for line in result.calls
                                 if line.startswith("removed "))
