@@ -20,6 +20,7 @@ must hold whatever fails:
 """
 
 import concurrent.futures
+import ntpath
 import os
 import re
 import shutil
@@ -594,6 +595,16 @@ def same_entry(found, wanted):
         found["attributes"] == wanted["attributes"]
 
 
+def leads_into(path, found, swapped):
+    """Whether found, the entry of path, is a link whose target is swapped
+    or below it: the swap took that name away, the link itself is kept."""
+    digest = found["digest"] if found else None
+    if not isinstance(digest, str) or not digest.startswith("link to ") or os.path.isabs(digest[8:]):
+        return False
+    where = machine.fold(ntpath.normpath(ntpath.join(ntpath.dirname(path), digest[8:].replace("/", "\\"))))
+    return where == swapped or where.startswith(swapped + "\\")
+
+
 def outside_kept(base, state, swapped, lure, raced, removed_by_others):
     """Every file the undisturbed run keeps is there and unchanged, where a
     carried-out swap moved it to (swapped: the directory set aside, or
@@ -608,7 +619,8 @@ def outside_kept(base, state, swapped, lure, raced, removed_by_others):
         moved = path
         if swapped and (path == swapped or path.startswith(swapped + "\\")):
             moved = swapped + ".SWAPPED" + path[len(swapped):]
-        if not same_entry(state.files.get(moved), wanted):
+        found = state.files.get(moved)
+        if not same_entry(found, wanted) and not (swapped and leads_into(moved, found, swapped)):
             violations.append("%s %s" % (wanted["path"], "changed" if moved in state.files else "is gone"))
     lure_now = snapshot_below(state.files, machine.fold(LURE))
     for relative, wanted in lure.items():
