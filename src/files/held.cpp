@@ -5,12 +5,12 @@ bool SameIdentity(const DirectoryIdentity& left, const DirectoryIdentity& right)
 }
 
 Holding HoldDirectory(const char* directory, HANDLE* handle, DirectoryIdentity* identity) {
-  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-  *handle = CreateFileA(directory, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
-  // NT 4 has no reparse points and may refuse the flag it does not know.
-  if (*handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
-    flags = FILE_FLAG_BACKUP_SEMANTICS;
+  // NT 4 has no reparse points and may refuse the flag it does not know:
+  // then it is asked without.
+  const DWORD tries[] = {FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, FILE_FLAG_BACKUP_SEMANTICS};
+  for (const DWORD flags : tries) {
     *handle = CreateFileA(directory, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (*handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER) break;
   }
   if (*handle == INVALID_HANDLE_VALUE) return Holding::kUnusable;
   BY_HANDLE_FILE_INFORMATION information;
