@@ -43,6 +43,7 @@ const CallFailure kCalls[] = {
     {"GetExitCodeProcess", ERROR_INVALID_HANDLE},
     {"GetFileAttributesA", ERROR_FILE_NOT_FOUND},
     {"GetFileInformationByHandle", ERROR_ACCESS_DENIED},
+    {"GetFileInformationByHandleEx", ERROR_ACCESS_DENIED},
     {"GetFileSize", ERROR_INVALID_HANDLE},
     {"GetFinalPathNameByHandleA", ERROR_PATH_NOT_FOUND},
     {"GetFullPathNameA", ERROR_INVALID_NAME},
@@ -66,6 +67,11 @@ const CallFailure kCalls[] = {
     {"MessageBoxW", ERROR_NOT_ENOUGH_MEMORY},
     {"MoveFileExA", ERROR_ACCESS_DENIED},
     {"MultiByteToWideChar", ERROR_INVALID_PARAMETER},
+    // The native calls return an NTSTATUS.
+    {"NtClose", kStatusInvalidHandle},
+    {"NtCreateFile", kStatusAccessDenied},
+    {"NtQueryDirectoryFile", kStatusNoMoreFiles},
+    {"NtSetInformationFile", kStatusAccessDenied},
     {"QueryDosDeviceA", ERROR_FILE_NOT_FOUND},
     {"ReadFile", ERROR_READ_FAULT},
     {"RegCloseKey", ERROR_INVALID_HANDLE},
@@ -168,7 +174,7 @@ bool ParseFailCall(const std::string& line, FailCall* call, std::string* error) 
   call->error = known->error;
   if (fields == 3 && !call->exit) {
     char* end = nullptr;
-    call->error = static_cast<DWORD>(strtoul(how, &end, 10));
+    call->error = static_cast<DWORD>(strtoul(how, &end, 0));
     if (*end != '\0' || how[0] == '-') {
       *error = "the error must be a number or exit";
       return false;
@@ -178,7 +184,7 @@ bool ParseFailCall(const std::string& line, FailCall* call, std::string* error) 
 }
 
 bool ParseRace(const std::string& line, Race* race, std::string* error) {
-  const char* const form = "expected NAME N = swap|link|rename PATH = TARGET, N from 1";
+  const char* const form = "expected NAME N = swap|link|rename|hollow PATH = TARGET, N from 1";
   const size_t first = line.find('=');
   const size_t second = first == std::string::npos ? first : line.find('=', first + 1);
   char name[64] = "";
@@ -206,7 +212,8 @@ bool ParseRace(const std::string& line, Race* race, std::string* error) {
   race->action = action.substr(0, blank);
   race->path = blank == std::string::npos ? "" : trim(action.substr(blank));
   race->target = trim(line.substr(second + 1));
-  if ((race->action != "swap" && race->action != "link" && race->action != "rename") || race->path.empty() ||
+  if ((race->action != "swap" && race->action != "link" && race->action != "rename" && race->action != "hollow") ||
+      race->path.empty() ||
       race->target.empty()) {
     *error = form;
     return false;

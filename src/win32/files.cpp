@@ -1,4 +1,5 @@
 // Files and directories of the emulated machine.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -19,23 +20,6 @@ namespace {
 const DWORD kStoredBits =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
 
-struct FileObject : Object {
-  FileObject(int f, DWORD a) : Object(Kind::kFile), fd(f), access(a) {}
-  ~FileObject() override { close(fd); }
-  int fd;
-  DWORD access;
-  // A directory opened with backup semantics keeps its share mode against
-  // every other opener of the same directory (or of the link itself, when
-  // the link was opened); a file's sharing is its flock.
-  bool directory = false;
-  bool link = false;
-  DWORD share = 0;
-  dev_t device = 0;
-  ino_t inode = 0;
-  std::string host;       // what was opened, the link itself for a link
-  std::string finalPath;  // what GetFinalPathNameByHandleA gives
-};
-
 struct FindObject : Object {
   FindObject() : Object(Kind::kFind) {}
   std::vector<WIN32_FIND_DATAA> entries;
@@ -45,25 +29,6 @@ struct FindObject : Object {
 BOOL Fail(DWORD error) {
   SetLastError(error);
   return FALSE;
-}
-
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY:
-      return ERROR_DIR_NOT_EMPTY;
-    case ENOSPC:
-      return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    default:
-      return ERROR_ACCESS_DENIED;
-  }
 }
 
 FILETIME FileTimeOf(const struct timespec& time) {
@@ -128,8 +93,6 @@ bool FillFindData(const std::string& hostPath, const std::string& name, const st
   return true;
 }
 
-FileObject* FileOf(HANDLE handle) { return static_cast<FileObject*>(LookUp(handle, Object::Kind::kFile)); }
-
 // The access that takes part in sharing, as Windows counts it: reading,
 // writing or deleting. An open for attributes alone is never refused for
 // sharing and refuses nobody.
@@ -141,6 +104,36 @@ DWORD SharingAccess(DWORD access) {
   if (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) bits |= FILE_SHARE_WRITE;
   if (access & (DELETE | GENERIC_ALL)) bits |= FILE_SHARE_DELETE;
   return bits;
+}
+
+}  // namespace
+
+namespace hostwin {
+
+FileObject::~FileObject() {
+  close(fd);
+  if (parentFd >= 0) close(parentFd);
+}
+
+FileObject* FileOf(HANDLE handle) { return static_cast<FileObject*>(LookUp(handle, Object::Kind::kFile)); }
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case ENOSPC:
+      return ERROR_DISK_FULL;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    default:
+      return ERROR_ACCESS_DENIED;
+  }
 }
 
 // Whether the directory (or link) that (device, inode) names may be opened
@@ -158,10 +151,6 @@ bool DirectorySharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share
   return true;
 }
 
-}  // namespace
-
-namespace hostwin {
-
 // Renaming or deleting opens with DELETE access and shares everything: it
 // fails while a directory handle without FILE_SHARE_DELETE is open on the
 // directory, or on the link itself.
@@ -172,13 +161,70 @@ bool MayDeleteOrRename(const std::string& host) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
-// Making a directory a link writes its reparse data: it fails while a
-// directory handle without FILE_SHARE_WRITE is open on it.
-bool MayMakeLink(const std::string& host) {
+namespace {
+
+// Making an empty directory a link writes its reparse data, which needs
+// only write-attributes access (MS-FSA 2.1.5.10.37), and sharing is checked
+// for read, write and delete access alone (2.1.5.1.2.2): no handle anyone
+// holds on the directory stops it. On Windows it stays the same directory:
+// the link put in its place is noted as standing for it.
+DWORD MakeLink(const std::string& host, const std::string& target) {
+  struct stat directory;
+  if (lstat(host.c_str(), &directory) != 0) return ErrorFromErrno(errno);
+  if (!S_ISDIR(directory.st_mode)) return ERROR_DIRECTORY;
+  if (rmdir(host.c_str()) != 0) return ErrorFromErrno(errno);
+  if (symlink(target.c_str(), host.c_str()) != 0) return ErrorFromErrno(errno);
+  struct stat link;
+  if (lstat(host.c_str(), &link) == 0) NoteLinkMadeFrom(link.st_dev, link.st_ino, directory.st_dev, directory.st_ino);
+  return 0;
+}
+
+// Moves every entry of a directory into a directory of its own beside it,
+// each move a rename that obeys sharing; then, if nothing is left, makes
+// the directory a link. What stays refuses the whole with its error.
+DWORD Hollow(const std::string& host, const std::string& target) {
   struct stat status;
-  return lstat(host.c_str(), &status) != 0 ||
-         DirectorySharingAllows(status.st_dev, status.st_ino, FILE_WRITE_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (lstat(host.c_str(), &status) != 0) return ErrorFromErrno(errno);
+  if (!S_ISDIR(status.st_mode)) return ERROR_DIRECTORY;
+  const std::string moved = host + ".moved";
+  if (mkdir(moved.c_str(), 0777) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
+  std::vector<std::string> names;
+  if (DIR* directory = opendir(host.c_str())) {
+    while (const dirent* entry = readdir(directory)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(directory);
+  }
+  DWORD refused = 0;
+  for (const std::string& name : names) {
+    Resolved entry;
+    entry.exists = true;
+    entry.host = JoinHost(host, name);
+    if (IsHeldElsewhere(entry) || !MayDeleteOrRename(entry.host)) {
+      refused = ERROR_SHARING_VIOLATION;
+    } else if (rename(entry.host.c_str(), JoinHost(moved, name).c_str()) != 0) {
+      refused = ErrorFromErrno(errno);
+    }
+  }
+  return refused != 0 ? refused : MakeLink(host, target);
+}
+
+std::vector<std::pair<std::pair<dev_t, ino_t>, std::pair<dev_t, ino_t>>> g_linksMadeFromDirectories;
+
+}  // namespace
+
+void NoteLinkMadeFrom(dev_t linkDevice, ino_t linkInode, dev_t device, ino_t inode) {
+  g_linksMadeFromDirectories.push_back({{linkDevice, linkInode}, {device, inode}});
+}
+
+bool IsLinkMadeFrom(dev_t linkDevice, ino_t linkInode, dev_t device, ino_t inode) {
+  for (const auto& made : g_linksMadeFromDirectories) {
+    if (made.first == std::make_pair(linkDevice, linkInode) && made.second == std::make_pair(device, inode)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 DWORD CarryOutRace(const Race& race) {
@@ -187,29 +233,22 @@ DWORD CarryOutRace(const Race& race) {
   if (!place.exists) return ERROR_FILE_NOT_FOUND;
   struct stat status;
   if (lstat(place.host.c_str(), &status) != 0) return ErrorFromErrno(errno);
+  const Resolved target = ResolvePath(race.target.c_str());
+  if (target.error != 0) return target.error;
   if (race.action == "rename") {
-    const Resolved target = ResolvePath(race.target.c_str());
-    if (target.error != 0) return target.error;
     if (target.exists) return ERROR_ALREADY_EXISTS;
     if (IsHeldElsewhere(place) || !MayDeleteOrRename(place.host)) return ERROR_SHARING_VIOLATION;
     return rename(place.host.c_str(), target.host.c_str()) == 0 ? 0 : ErrorFromErrno(errno);
   }
-  const Resolved target = ResolvePath(race.target.c_str());
-  if (target.error != 0) return target.error;
-  if (race.action == "swap") {
-    // The directory goes aside under a name of its own, a link takes its
-    // place.
-    if (!MayDeleteOrRename(place.host)) return ERROR_SHARING_VIOLATION;
-    const std::string aside = place.host + ".swapped";
-    struct stat taken;
-    if (lstat(aside.c_str(), &taken) == 0) return ERROR_ALREADY_EXISTS;
-    if (rename(place.host.c_str(), aside.c_str()) != 0) return ErrorFromErrno(errno);
-  } else {
-    // A junction is written into an empty directory.
-    if (!S_ISDIR(status.st_mode)) return ERROR_DIRECTORY;
-    if (!MayMakeLink(place.host)) return ERROR_SHARING_VIOLATION;
-    if (rmdir(place.host.c_str()) != 0) return ErrorFromErrno(errno);
-  }
+  if (race.action == "link") return MakeLink(place.host, target.host);
+  if (race.action == "hollow") return Hollow(place.host, target.host);
+  // swap: the directory goes aside under a name of its own, a link takes
+  // its place.
+  if (!MayDeleteOrRename(place.host)) return ERROR_SHARING_VIOLATION;
+  const std::string aside = place.host + ".swapped";
+  struct stat taken;
+  if (lstat(aside.c_str(), &taken) == 0) return ERROR_ALREADY_EXISTS;
+  if (rename(place.host.c_str(), aside.c_str()) != 0) return ErrorFromErrno(errno);
   return symlink(target.host.c_str(), place.host.c_str()) == 0 ? 0 : ErrorFromErrno(errno);
 }
 
@@ -586,7 +625,7 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FIL
   // for every spelling of one file.
   const unsigned long long index = static_cast<unsigned long long>(status.st_ino);
   DWORD attributes = 0;
-  if (file->directory && HostAttributes(file->host, &attributes)) {
+  if ((file->directory || file->parentFd >= 0) && HostAttributes(file->host, &attributes)) {
     // A link opened itself is a reparse point; what it leads to is not.
     if (!file->link) attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT);
   } else {
@@ -602,6 +641,32 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FIL
   info->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
   info->nFileIndexHigh = static_cast<DWORD>(index >> 32);
   info->nFileIndexLow = static_cast<DWORD>(index);
+  return TRUE;
+}
+
+extern "C" BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                                    DWORD size) {
+  const ApiCall call("GetFileInformationByHandleEx", SubjectOf(handle));
+  if (call.Fails()) return FALSE;
+  FileObject* file = FileOf(handle);
+  if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  // The 128-bit file ID came with Windows 8 (6.2); Vista and 7 know no
+  // such class.
+  if (kind != FileIdInfo || WindowsVersion() < 602) return Fail(ERROR_INVALID_PARAMETER);
+  if (info == nullptr || size < sizeof(FILE_ID_INFO)) return Fail(ERROR_BAD_LENGTH);
+  struct stat status;
+  if (fstat(file->fd, &status) != 0) return Fail(ErrorFromErrno(errno));
+  // The volume's 64-bit serial number, whose low half is the one
+  // GetFileInformationByHandle gives, and the inode as the file ID: the
+  // same for every spelling of one file.
+  FILE_ID_INFO id = {};
+  id.VolumeSerialNumber = 0x7E5A000000000000ULL | VolumeSerialOfHost(RealHostPath(file->host, file->link));
+  unsigned long long inode = static_cast<unsigned long long>(status.st_ino);
+  for (BYTE& byte : id.FileId.Identifier) {
+    byte = static_cast<BYTE>(inode);
+    inode >>= 8;
+  }
+  memcpy(info, &id, sizeof(id));
   return TRUE;
 }
 

@@ -3,6 +3,8 @@
 #ifndef PREUNINST_WIN32_INTERNAL_H
 #define PREUNINST_WIN32_INTERNAL_H
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 #include <utility>
@@ -13,6 +15,25 @@
 
 namespace hostwin {
 
+// NTSTATUS values of the native calls.
+const DWORD kStatusSuccess = 0;
+const DWORD kStatusBufferOverflow = 0x80000005;
+const DWORD kStatusNoMoreFiles = 0x80000006;
+const DWORD kStatusNotImplemented = 0xC0000002;
+const DWORD kStatusInvalidInfoClass = 0xC0000003;
+const DWORD kStatusInfoLengthMismatch = 0xC0000004;
+const DWORD kStatusInvalidHandle = 0xC0000008;
+const DWORD kStatusInvalidParameter = 0xC000000D;
+const DWORD kStatusNoSuchFile = 0xC000000F;
+const DWORD kStatusAccessDenied = 0xC0000022;
+const DWORD kStatusObjectNameInvalid = 0xC0000033;
+const DWORD kStatusObjectNameNotFound = 0xC0000034;
+const DWORD kStatusSharingViolation = 0xC0000043;
+const DWORD kStatusFileIsADirectory = 0xC00000BA;
+const DWORD kStatusDirectoryNotEmpty = 0xC0000101;
+const DWORD kStatusNotADirectory = 0xC0000103;
+const DWORD kStatusCannotDelete = 0xC0000121;
+
 // ---- text: the machine's ANSI code page in the API, UTF-8 on the host ----
 const unsigned kUtf8CodePage = 65001;
 unsigned AnsiCodePage();
@@ -20,6 +41,9 @@ bool IsKnownCodePage(unsigned codePage);
 std::u32string DecodeUtf8(const std::string& utf8);
 std::string EncodeUtf8(const std::u32string& text);
 std::u32string DecodeAnsi(const std::string& ansi, unsigned codePage);
+// UTF-16 as Windows keeps names, surrogate pairs joined.
+std::u32string DecodeUtf16(const char16_t* text, size_t length);
+std::u16string EncodeUtf16(const std::u32string& text);
 // lossless (may be null) tells whether every character had a byte of its own.
 std::string EncodeAnsi(const std::u32string& text, unsigned codePage, bool* lossless);
 // Whether a byte begins a letter of two bytes in the machine's code page
@@ -53,18 +77,19 @@ struct FailCall {
 };
 
 // One line of [races]: just before the nth call of a Win32 function,
-// another process changes the disk (swap, link or rename).
+// another process changes the disk (swap, link, rename or hollow).
 struct Race {
   std::string line;  // as given, for races.txt
   std::string name;
   unsigned long nth = 0;
-  std::string action;  // swap, link or rename
+  std::string action;  // swap, link, rename or hollow
   std::string path;    // Windows paths, in the ANSI code page once read
   std::string target;
 };
 
 struct Settings {
   bool nt = true;
+  unsigned version = 1000;  // on nt: 100 * major + minor (400 is NT 4, 1000 Windows 10)
   std::string windows = "C:\\WINDOWS";
   std::string system;  // empty: derived from windows and the platform
   std::string current = "C:\\";
@@ -161,6 +186,51 @@ void KeepOpen(const void* handle);
 // Anything else an ended run left open is a leak the sanitizers report.
 void CloseObjectsAtEnd(bool all);
 
+// The Windows version on nt, 100 * major + minor; Windows 95 is 400 too.
+unsigned WindowsVersion();
+
+// ---- files ----
+// An open file or directory. A directory opened with backup semantics
+// keeps its share mode against every other opener of the same directory
+// (or of the link itself, when the link was opened); a file's sharing is
+// its flock.
+struct FileObject : Object {
+  FileObject(int f, DWORD a) : Object(Kind::kFile), fd(f), access(a) {}
+  ~FileObject() override;
+  int fd;
+  DWORD access;
+  bool directory = false;
+  bool link = false;
+  DWORD share = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string host;       // what was opened, the link itself for a link
+  std::string finalPath;  // what GetFinalPathNameByHandleA gives
+  // Opened relative to a directory's handle (NtCreateFile): that
+  // directory, held by a descriptor of its own, and the host name in it.
+  int parentFd = -1;
+  std::string hostName;
+  // NtQueryDirectoryFile's place in the listing it took at its first call.
+  std::vector<std::string> listing;
+  size_t listed = 0;
+  bool listingTaken = false;
+};
+
+FileObject* FileOf(HANDLE handle);
+DWORD ErrorFromErrno(int error);
+// Whether the directory (or link) that (device, inode) names may be opened
+// with access and share beside the directory handles open on it.
+bool DirectorySharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share);
+// The attributes Windows would report for the entry name of a host
+// directory, by its descriptor.
+bool AttributesAt(int directoryFd, const std::string& name, DWORD* attributes);
+// Whether [in use] names the host file (device, inode), in any spelling.
+bool IsInUseFile(dev_t device, ino_t inode);
+// A directory made a link by another process keeps its identity on
+// Windows: the link (device, inode) now stands for the directory.
+void NoteLinkMadeFrom(dev_t linkDevice, ino_t linkInode, dev_t device, ino_t inode);
+bool IsLinkMadeFrom(dev_t linkDevice, ino_t linkInode, dev_t device, ino_t inode);
+
 // ---- paths ----
 // A Windows path resolved on the machine.
 struct Resolved {
@@ -219,15 +289,16 @@ std::string ShortNameOf(const std::string& hostPath);
 
 // Windows wildcard matching of one name, without regard to case.
 bool WildcardMatch(const std::string& pattern, const std::string& name);
+bool WildcardMatch(const std::u32string& pattern, const std::u32string& name);
 
 // Is the file one that [in use] names, in whatever spelling?
 bool IsNamedInUse(const Resolved& resolved);
 // Is the file held by another program ([in use] or another open file's lock)?
 bool IsHeldElsewhere(const Resolved& resolved);
 // Whether a directory handle's share mode keeps anyone from renaming or
-// deleting what a host path names (a link itself), or from making it a link.
+// deleting what a host path names (a link itself). Nothing keeps an empty
+// directory from being made a link.
 bool MayDeleteOrRename(const std::string& host);
-bool MayMakeLink(const std::string& host);
 // A host path with . and .. taken away by its letters, links not followed.
 std::string NormalHostPath(const std::string& host);
 

@@ -1,9 +1,11 @@
 // The emulated machine: its settings from machine.ini, the last-error value,
 // the handle table, and the host API that opens, saves and bends it.
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <set>
@@ -100,6 +102,20 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
                         : name == "CALL COUNTS" ? &settings->callCounts
                                                 : &settings->shortNames;
         *setting = answer == "YES";
+      } else if (name == "VERSION") {
+        // NT 4, 2000, XP, Vista, 7 or 10.
+        const unsigned known[] = {400, 500, 501, 600, 601, 1000};
+        unsigned major = 0;
+        unsigned minor = 0;
+        char rest = '\0';
+        bool valid = sscanf(value.c_str(), "%u.%u%c", &major, &minor, &rest) == 2 && minor < 100;
+        const unsigned version = major * 100 + minor;
+        valid = valid && std::find(std::begin(known), std::end(known), version) != std::end(known);
+        if (!valid) {
+          *error = where + "version must be 4.0, 5.0, 5.1, 6.0, 6.1 or 10.0";
+          return false;
+        }
+        settings->version = version;
       } else if (name == "CODE PAGE") {
         char* end = nullptr;
         const unsigned long page = strtoul(value.c_str(), &end, 10);
@@ -239,6 +255,11 @@ Registry* CurrentRegistry() {
     machine->registry = std::move(registry);
   }
   return machine->registry.get();
+}
+
+unsigned WindowsVersion() {
+  const Machine* machine = CurrentMachine();
+  return machine == nullptr ? Settings().version : machine->settings.nt ? machine->settings.version : 400;
 }
 
 std::string SystemDirectory(const Settings& settings) {

@@ -487,33 +487,41 @@ bool MatchFrom(const std::u32string& pattern, size_t p, const std::u32string& na
 }  // namespace
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
-  if (pattern == "*.*" || pattern == "*") return true;
   // Compared letter by letter, as Windows does in Unicode.
   const unsigned codePage = AnsiCodePage();
-  std::u32string wanted = FoldText(DecodeAnsi(pattern, codePage));
-  const std::u32string candidate = FoldText(DecodeAnsi(name, codePage));
+  return WildcardMatch(DecodeAnsi(pattern, codePage), DecodeAnsi(name, codePage));
+}
+
+bool WildcardMatch(const std::u32string& pattern, const std::u32string& name) {
+  const std::u32string any = U"*";
+  if (pattern == U"*.*" || pattern == any) return true;
+  std::u32string wanted = FoldText(pattern);
+  const std::u32string candidate = FoldText(name);
   // A pattern that ends in a dot asks for names without an extension.
   if (!wanted.empty() && wanted.back() == '.') {
-    if (name.find('.') != std::string::npos && name != "." && name != "..") return false;
+    if (name.find(U'.') != std::u32string::npos && name != U"." && name != U"..") return false;
     wanted.pop_back();
   }
   return MatchFrom(wanted, 0, candidate, 0);
 }
 
-bool IsNamedInUse(const Resolved& resolved) {
+bool IsInUseFile(dev_t device, ino_t inode) {
   Machine* machine = CurrentMachine();
-  struct stat file;
-  if (machine == nullptr || !resolved.exists || stat(resolved.host.c_str(), &file) != 0) return false;
+  if (machine == nullptr) return false;
   // Whatever spelling opens it: the entries are files, not names.
   for (const std::string& path : machine->settings.inUse) {
     const Resolved entry = ResolvePath(path.c_str());
     struct stat held;
-    if (entry.exists && stat(entry.host.c_str(), &held) == 0 && held.st_dev == file.st_dev &&
-        held.st_ino == file.st_ino) {
+    if (entry.exists && stat(entry.host.c_str(), &held) == 0 && held.st_dev == device && held.st_ino == inode) {
       return true;
     }
   }
   return false;
+}
+
+bool IsNamedInUse(const Resolved& resolved) {
+  struct stat file;
+  return resolved.exists && stat(resolved.host.c_str(), &file) == 0 && IsInUseFile(file.st_dev, file.st_ino);
 }
 
 bool IsHeldElsewhere(const Resolved& resolved) {

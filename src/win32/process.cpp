@@ -310,22 +310,68 @@ extern "C" void WINAPI GetStartupInfoA(LPSTARTUPINFOA startup) {
 
 namespace {
 
-// KERNEL32, always loaded: its handle finds the calls a program looks up
-// at run time because older Windows lack them.
-ModuleObject* SystemModule() {
-  static ModuleObject* module =
-      static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr)), Object::Kind::kModule));
-  return module;
+// KERNEL32 and, on NT, NTDLL, always loaded: their handles find the calls
+// a program looks up at run time because older Windows lack them.
+enum class System { kKernel, kNative };
+
+ModuleObject* SystemModule(System which) {
+  static ModuleObject* const kernel =
+      static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr), "KERNEL32.DLL"), Object::Kind::kModule));
+  static ModuleObject* const native =
+      static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr), "NTDLL.DLL"), Object::Kind::kModule));
+  return which == System::kKernel ? kernel : native;
+}
+
+bool IsSystemModule(const ModuleObject* module) {
+  return module == SystemModule(System::kKernel) || module == SystemModule(System::kNative);
+}
+
+FARPROC AsProcedure(void (*function)(void)) { return reinterpret_cast<FARPROC>(function); }
+
+template <typename Function>
+FARPROC ProcedureOf(Function* function) {
+  return AsProcedure(reinterpret_cast<void (*)(void)>(function));
+}
+
+// The calls found by name, each from the Windows version that has it on
+// (100 * major + minor); Windows 95 has none of them.
+struct Export {
+  System module;
+  const char* name;
+  FARPROC procedure;
+  unsigned since;
+};
+
+const Export* FindExport(System module, const char* name) {
+  static const Export exports[] = {
+      {System::kKernel, "GetSystemWow64DirectoryA", ProcedureOf(&GetSystemWow64DirectoryA), 501},
+      {System::kKernel, "GetFinalPathNameByHandleA", ProcedureOf(&GetFinalPathNameByHandleA), 600},
+      {System::kKernel, "GetFileInformationByHandleEx", ProcedureOf(&GetFileInformationByHandleEx), 600},
+      {System::kKernel, "QueryDosDeviceA", ProcedureOf(&QueryDosDeviceA), 400},
+      {System::kNative, "NtCreateFile", ProcedureOf(&NtCreateFile), 400},
+      {System::kNative, "NtQueryDirectoryFile", ProcedureOf(&NtQueryDirectoryFile), 400},
+      {System::kNative, "NtSetInformationFile", ProcedureOf(&NtSetInformationFile), 400},
+      {System::kNative, "NtClose", ProcedureOf(&NtClose), 400},
+  };
+  for (const Export& known : exports) {
+    if (known.module == module && strcmp(known.name, name) == 0) return &known;
+  }
+  return nullptr;
 }
 
 }  // namespace
 
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-  const ApiCall call("GetModuleHandleA");
+  const ApiCall call("GetModuleHandleA", name != nullptr ? name : "");
   if (call.Fails()) return nullptr;
   if (name == nullptr) return reinterpret_cast<HMODULE>(&g_selfModule);
-  if (EqualNoCase(name, "KERNEL32.DLL") || EqualNoCase(name, "KERNEL32")) {
-    return static_cast<HMODULE>(static_cast<HANDLE>(static_cast<Object*>(SystemModule())));
+  const Machine* machine = CurrentMachine();
+  const bool nt = machine == nullptr || machine->settings.nt;
+  const bool kernel = EqualNoCase(name, "KERNEL32.DLL") || EqualNoCase(name, "KERNEL32");
+  // Windows 95 has no NTDLL.
+  if (kernel || (nt && (EqualNoCase(name, "NTDLL.DLL") || EqualNoCase(name, "NTDLL")))) {
+    Object* module = SystemModule(kernel ? System::kKernel : System::kNative);
+    return static_cast<HMODULE>(static_cast<HANDLE>(module));
   }
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
@@ -414,21 +460,13 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     SetLastError(object == nullptr ? ERROR_INVALID_HANDLE : ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  if (object == SystemModule()) {
-    // Calls of later NT-family Windows that Windows 95 lacks: the WOW64
-    // directory (XP), final paths (Vista), DOS device names. The machine's
-    // NT is the newest.
+  if (IsSystemModule(object)) {
+    // Calls of later NT-family Windows, each from its version on.
     const Machine* machine = CurrentMachine();
-    if (machine != nullptr && machine->settings.nt) {
-      if (strcmp(name, "GetSystemWow64DirectoryA") == 0) {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&GetSystemWow64DirectoryA));
-      }
-      if (strcmp(name, "GetFinalPathNameByHandleA") == 0) {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&GetFinalPathNameByHandleA));
-      }
-      if (strcmp(name, "QueryDosDeviceA") == 0) {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&QueryDosDeviceA));
-      }
+    const System which = object == SystemModule(System::kKernel) ? System::kKernel : System::kNative;
+    const Export* found = FindExport(which, name);
+    if (found != nullptr && machine != nullptr && machine->settings.nt && WindowsVersion() >= found->since) {
+      return found->procedure;
     }
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
@@ -452,7 +490,7 @@ extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
   }
   ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
   if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if (object == SystemModule()) return TRUE;  // never unloaded
+  if (IsSystemModule(object)) return TRUE;  // never unloaded
   g_loaded.erase(object);
   dlclose(object->handle);
   RemoveObject(module);

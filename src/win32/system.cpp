@@ -49,9 +49,20 @@ extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
   }
   Machine* machine = CurrentMachine();
   const bool nt = machine == nullptr || machine->settings.nt;
-  info->dwMajorVersion = 4;
-  info->dwMinorVersion = 0;
-  info->dwBuildNumber = nt ? 1381 : 0x040003B6;  // NT 4.0, Windows 95 (4.00.950)
+  const unsigned version = WindowsVersion();
+  info->dwMajorVersion = version / 100;
+  info->dwMinorVersion = version % 100;
+  // Each version's last build: NT 4.0, 2000, XP, Vista, 7, 10; Windows 95
+  // is 4.00.950.
+  DWORD build = 19045;
+  const struct {
+    unsigned version;
+    DWORD build;
+  } builds[] = {{400, 1381}, {500, 2195}, {501, 2600}, {600, 6002}, {601, 7601}};
+  for (const auto& known : builds) {
+    if (known.version == version) build = known.build;
+  }
+  info->dwBuildNumber = nt ? build : 0x040003B6;
   info->dwPlatformId = nt ? VER_PLATFORM_WIN32_NT : VER_PLATFORM_WIN32_WINDOWS;
   memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
   return TRUE;

@@ -237,6 +237,31 @@ std::string EncodeUtf8(const std::u32string& text) {
   return out;
 }
 
+std::u32string DecodeUtf16(const char16_t* text, size_t length) {
+  std::u32string decoded;
+  for (size_t i = 0; i < length; ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    decoded.push_back(cp);
+  }
+  return decoded;
+}
+
+std::u16string EncodeUtf16(const std::u32string& text) {
+  std::u16string wide;
+  for (char32_t cp : text) {
+    if (cp >= 0x10000) {
+      wide.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      wide.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      wide.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return wide;
+}
+
 std::u32string DecodeAnsi(const std::string& ansi, unsigned codePage) {
   if (codePage == kUtf8CodePage) return DecodeUtf8(ansi);
   if (IsDoubleByte(codePage)) return DecodeDoubleByte(ansi, codePage);
@@ -356,15 +381,7 @@ extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR source, i
   }
   // -1: the whole string and its terminator.
   const size_t length = sourceLength == -1 ? strlen(source) + 1 : static_cast<size_t>(sourceLength);
-  std::u16string wide;
-  for (char32_t cp : DecodeAnsi(std::string(source, length), page)) {
-    if (cp >= 0x10000) {
-      wide.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      wide.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      wide.push_back(static_cast<char16_t>(cp));
-    }
-  }
+  const std::u16string wide = EncodeUtf16(DecodeAnsi(std::string(source, length), page));
   if (targetLength == 0) return static_cast<int>(wide.size());
   if (wide.size() > static_cast<size_t>(targetLength)) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -391,16 +408,8 @@ extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR source, 
   } else {
     length = static_cast<size_t>(sourceLength);
   }
-  std::u32string text;
-  for (size_t i = 0; i < length; ++i) {
-    char32_t cp = source[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < length && source[i + 1] >= 0xDC00 && source[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (source[++i] - 0xDC00);
-    }
-    text.push_back(cp);
-  }
   bool lossless = true;
-  const std::string bytes = EncodeAnsi(text, page, &lossless);
+  const std::string bytes = EncodeAnsi(DecodeUtf16(source, length), page, &lossless);
   if (usedDefault != nullptr) *usedDefault = lossless ? FALSE : TRUE;
   if (targetLength == 0) return static_cast<int>(bytes.size());
   if (bytes.size() > static_cast<size_t>(targetLength)) {

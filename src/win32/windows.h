@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #define WINAPI
+#define NTAPI
 #define CALLBACK
 #define APIENTRY
 
@@ -31,6 +32,12 @@ typedef LONG LSTATUS;
 typedef LONG HRESULT;
 typedef DWORD REGSAM;
 typedef DWORD ACCESS_MASK;
+typedef uint16_t USHORT;
+typedef unsigned long long ULONGLONG;
+typedef void VOID;
+typedef void* PVOID;
+typedef ULONG* PULONG;
+typedef LONG NTSTATUS;
 
 typedef char* LPSTR;
 typedef const char* LPCSTR;
@@ -82,6 +89,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define ERROR_INVALID_DRIVE 15L
 #define ERROR_NOT_READY 21L
 #define ERROR_BAD_LENGTH 24L
+#define ERROR_NOT_SUPPORTED 50L
 #define ERROR_BAD_NETPATH 53L
 #define ERROR_BAD_NET_NAME 67L
 #define ERROR_FILE_EXISTS 80L
@@ -127,6 +135,8 @@ typedef INT_PTR (*FARPROC)(void);
 #define FILE_EXECUTE 0x0020
 #define FILE_TRAVERSE 0x0020
 #define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define SYNCHRONIZE 0x00100000L
 
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
@@ -191,6 +201,19 @@ typedef INT_PTR (*FARPROC)(void);
 #define FILE_CURRENT 1
 #define FILE_END 2
 
+// What a handle tells about itself beyond BY_HANDLE_FILE_INFORMATION
+// (GetFileInformationByHandleEx, Vista and later).
+typedef enum _FILE_INFO_BY_HANDLE_CLASS { FileIdInfo = 18 } FILE_INFO_BY_HANDLE_CLASS;
+
+typedef struct _FILE_ID_128 {
+  BYTE Identifier[16];
+} FILE_ID_128;
+
+typedef struct _FILE_ID_INFO {
+  ULONGLONG VolumeSerialNumber;
+  FILE_ID_128 FileId;
+} FILE_ID_INFO;
+
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
 
@@ -230,6 +253,81 @@ typedef struct _SECURITY_ATTRIBUTES {
   LPVOID lpSecurityDescriptor;
   BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// The native calls of NTDLL that open, read and delete relative to a
+// directory's handle (every NT; Windows 95 has no NTDLL).
+typedef union _LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  long long QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+typedef struct _UNICODE_STRING {
+  USHORT Length;  // bytes, without a terminator
+  USHORT MaximumLength;
+  WCHAR* Buffer;
+} UNICODE_STRING, *PUNICODE_STRING;
+
+typedef struct _OBJECT_ATTRIBUTES {
+  ULONG Length;
+  HANDLE RootDirectory;
+  PUNICODE_STRING ObjectName;
+  ULONG Attributes;
+  PVOID SecurityDescriptor;
+  PVOID SecurityQualityOfService;
+} OBJECT_ATTRIBUTES, *POBJECT_ATTRIBUTES;
+
+#define OBJ_CASE_INSENSITIVE 0x00000040L
+
+typedef struct _IO_STATUS_BLOCK {
+  union {
+    NTSTATUS Status;
+    PVOID Pointer;
+  };
+  ULONG_PTR Information;
+} IO_STATUS_BLOCK, *PIO_STATUS_BLOCK;
+
+typedef VOID(NTAPI* PIO_APC_ROUTINE)(PVOID context, PIO_STATUS_BLOCK status, ULONG reserved);
+
+typedef enum _FILE_INFORMATION_CLASS {
+  FileDirectoryInformation = 1,
+  FileNamesInformation = 12,
+  FileDispositionInformation = 13
+} FILE_INFORMATION_CLASS;
+
+typedef struct _FILE_DIRECTORY_INFORMATION {
+  ULONG NextEntryOffset;
+  ULONG FileIndex;
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  LARGE_INTEGER EndOfFile;
+  LARGE_INTEGER AllocationSize;
+  ULONG FileAttributes;
+  ULONG FileNameLength;  // bytes
+  WCHAR FileName[1];
+} FILE_DIRECTORY_INFORMATION, *PFILE_DIRECTORY_INFORMATION;
+
+typedef struct _FILE_NAMES_INFORMATION {
+  ULONG NextEntryOffset;
+  ULONG FileIndex;
+  ULONG FileNameLength;  // bytes
+  WCHAR FileName[1];
+} FILE_NAMES_INFORMATION, *PFILE_NAMES_INFORMATION;
+
+typedef struct _FILE_DISPOSITION_INFORMATION {
+  BOOLEAN DoDeleteFile;  // as MinGW names it: DeleteFile is a macro of Windows' headers
+} FILE_DISPOSITION_INFORMATION;
+
+// NtCreateFile's disposition and options.
+#define FILE_OPEN 0x00000001
+#define FILE_DIRECTORY_FILE 0x00000001
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#define FILE_NON_DIRECTORY_FILE 0x00000040
+#define FILE_OPEN_REPARSE_POINT 0x00200000
 
 // Processes.
 #define CREATE_DEFAULT_ERROR_MODE 0x04000000
@@ -364,6 +462,7 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size);
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR path, DWORD size, DWORD flags);
 DWORD WINAPI QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size);
 BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial,
@@ -406,6 +505,16 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+
+NTSTATUS NTAPI NtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK io,
+                            PLARGE_INTEGER allocation, ULONG fileAttributes, ULONG share, ULONG disposition,
+                            ULONG options, PVOID ea, ULONG eaLength);
+NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE directory, HANDLE event, PIO_APC_ROUTINE apc, PVOID apcContext,
+                                    PIO_STATUS_BLOCK io, PVOID buffer, ULONG length, FILE_INFORMATION_CLASS kind,
+                                    BOOLEAN single, PUNICODE_STRING mask, BOOLEAN restart);
+NTSTATUS NTAPI NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK io, PVOID info, ULONG length,
+                                    FILE_INFORMATION_CLASS kind);
+NTSTATUS NTAPI NtClose(HANDLE handle);
 
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL WINAPI LocalFree(HLOCAL memory);

@@ -175,49 +175,60 @@ TEST_F(Machine, SettingsAndFaultLists) {
 TEST_F(Machine, RacesObeySharing) {
   MakeDirectories("C:\\APP\\SYSTEM");
   MakeDirectories("C:\\APP\\EMPTY");
+  MakeDirectories("C:\\APP\\DATA\\SUB");
   MakeDirectories("C:\\LURE");
   WriteBytes("C:\\APP\\HUBCORE.DLL", "core");
+  WriteBytes("C:\\APP\\DATA\\MAIL.MBX", "mail");
   ReopenMachine(
       "[races]\n"
       "GetVersionExA 1 = swap C:\\APP = C:\\LURE\n"
-      "GetVersionExA 1 = link C:\\APP\\EMPTY = C:\\LURE\n"
       "GetVersionExA 1 = link C:\\APP\\SYSTEM = C:\\LURE\n"
-      "GetVersionExA 2 = link C:\\APP\\SYSTEM = C:\\LURE\n"
+      "GetVersionExA 1 = link C:\\APP\\DATA = C:\\LURE\n"
+      "GetVersionExA 1 = hollow C:\\APP\\DATA = C:\\LURE\n"
       "GetVersionExA 2 = rename C:\\APP\\HUBCORE.DLL = C:\\APP\\OLD.DLL\n"
+      "GetVersionExA 2 = hollow C:\\APP\\DATA = C:\\LURE\n"
       "GetVersionExA 3 = swap C:\\APP = C:\\LURE\n"
       "[in use]\n"
       "C:\\APP\\HUBCORE.DLL\n");
-  const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE app = CreateFileA("C:\\APP", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  HANDLE system = CreateFileA("C:\\APP\\SYSTEM", GENERIC_READ, shareAll & ~FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  // Opened for attributes alone, a handle shares with everyone.
-  HANDLE looking = CreateFileA("C:\\APP\\EMPTY", 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // Held as the removal holds a directory: sharing reading only.
+  HANDLE system = CreateFileA("C:\\APP\\SYSTEM", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE sub = CreateFileA("C:\\APP\\DATA\\SUB", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   ASSERT_NE(app, INVALID_HANDLE_VALUE);
   ASSERT_NE(system, INVALID_HANDLE_VALUE);
-  ASSERT_NE(looking, INVALID_HANDLE_VALUE);
+  ASSERT_NE(sub, INVALID_HANDLE_VALUE);
   // Nor can the program itself rename or remove what a handle holds so.
   EXPECT_FALSE(MoveFileExA("C:\\APP", "C:\\APP2", 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof(version);
   GetVersionExA(&version);
-  CloseHandle(system);
+  CloseHandle(sub);
   GetVersionExA(&version);
   CloseHandle(app);
   GetVersionExA(&version);
-  CloseHandle(looking);
+  CloseHandle(system);
+  // A hold keeps a directory from being renamed, not an empty one from
+  // being made a link: that takes write-attributes access alone, which
+  // sharing never refuses. A hollowing moves what it may and makes a link
+  // only of what it emptied.
   EXPECT_EQ(ReadHostFile(machineDirectory_ + "/races.txt"),
             "GetVersionExA 1 = swap C:\\APP = C:\\LURE refused 32\n"
-            "GetVersionExA 1 = link C:\\APP\\EMPTY = C:\\LURE done\n"
-            "GetVersionExA 1 = link C:\\APP\\SYSTEM = C:\\LURE refused 32\n"
-            "GetVersionExA 2 = link C:\\APP\\SYSTEM = C:\\LURE done\n"
+            "GetVersionExA 1 = link C:\\APP\\SYSTEM = C:\\LURE done\n"
+            "GetVersionExA 1 = link C:\\APP\\DATA = C:\\LURE refused 145\n"
+            "GetVersionExA 1 = hollow C:\\APP\\DATA = C:\\LURE refused 32\n"
             "GetVersionExA 2 = rename C:\\APP\\HUBCORE.DLL = C:\\APP\\OLD.DLL refused 32\n"
+            "GetVersionExA 2 = hollow C:\\APP\\DATA = C:\\LURE done\n"
             "GetVersionExA 3 = swap C:\\APP = C:\\LURE done\n");
   EXPECT_EQ(Attributes("C:\\APP"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
   EXPECT_TRUE(PathExists("C:\\APP.swapped\\HUBCORE.DLL"));
-  EXPECT_TRUE(Attributes("C:\\APP.swapped\\EMPTY") & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_TRUE(Attributes("C:\\APP.swapped\\SYSTEM") & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_TRUE(Attributes("C:\\APP.swapped\\DATA") & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_TRUE(PathExists("C:\\APP.swapped\\DATA.moved\\MAIL.MBX"));
+  EXPECT_TRUE(PathExists("C:\\APP.swapped\\DATA.moved\\SUB"));
 }
 
 // Each spelling of a directory as Windows tells where it really is: the
