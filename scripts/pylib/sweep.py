@@ -45,6 +45,11 @@ NEVER_FAIL = ("CharNextA", "CharPrevA", "ExitProcess", "GetCommandLineA", "GetLa
 # Calls that only read the text they are given: a cut or a race just before
 # one is the same as just before the call that follows it.
 LETTER_CALLS = ("CharNextA", "CharPrevA", "IsDBCSLeadByte")
+# The calls that remove a file or directory, by its name (Windows 95) or
+# through a handle (NT: what the handle holds is the call's subject); and
+# those with which the file clean-up first looks at a file.
+REMOVING_CALLS = ("DeleteFileA", "RemoveDirectoryA", "NtSetInformationFile")
+FILE_CALLS = REMOVING_CALLS + ("FindFirstFileA", "NtCreateFile", "NtQueryDirectoryFile")
 # Removals the program decides on the strength of something else it reads:
 # a port's class key goes with the mark of its enumeration key.
 DEPENDENCIES = [(re.compile(r"^(HKEY_LOCAL_MACHINE\\ENUM\\ROOT\\PORTS\\COM\d)(\\|$)"),
@@ -202,7 +207,7 @@ class Baseline:
                                default=0)
         removed_at = {}
         for (name, nth), (index, subject) in trace.items():
-            if name in ("DeleteFileA", "RemoveDirectoryA"):
+            if name in REMOVING_CALLS:
                 removed_at.setdefault(self.paths.normal(subject), index)
             elif name in ("RegDeleteKeyA", "RegDeleteValueA"):
                 removed_at.setdefault(machine.fold(subject), index)
@@ -210,14 +215,14 @@ class Baseline:
                              default=0)
         self.file_cleanup = set(item for item, index in removed_at.items()
                                 if index < registry_start and item in self.removals)
+        self.attempted = set(item for item in removed_at if not item.startswith("HKEY_"))
         # After the main uninstaller the program directory's places are held
         # and checked again, between its start and the first file the
         # clean-up looks at: the file clean-up depends on those calls too.
         started = min((index for (name, nth), (index, subject) in trace.items()
                        if name == "CreateProcessA" and subject == self.command), default=0)
         self.recheck = (started, min((index for (name, nth), (index, subject) in trace.items()
-                                      if index > started and name in ("FindFirstFileA", "DeleteFileA",
-                                                                      "RemoveDirectoryA")), default=started))
+                                      if index > started and name in FILE_CALLS), default=started))
         self.runs = set(line for line in outcome.calls if line.startswith(("run ", "load ", "image ")))
 
 
@@ -523,7 +528,12 @@ DIRECTORIES_KEY = "HKEY_LOCAL_MACHINE\\Software\\TAV Datentechnik\\TAV-COM Versi
 LURE = "C:\\LURE"
 CANARY_FILE = "C:\\OTHER\\KEEP.TXT"
 # The calls at which the program first looks at its directory on the disk.
-LOOKING_CALLS = ("CreateFileA", "GetFileAttributesA", "GetShortPathNameA", "FindFirstFileA")
+LOOKING_CALLS = ("CreateFileA", "GetFileAttributesA", "GetShortPathNameA", "FindFirstFileA", "NtCreateFile")
+# What another user does to a directory just before a call: swap it for a
+# link (rename it aside), or empty it and make it a link (each entry moved
+# aside, then the link written into the empty directory, which no handle
+# refuses).
+RACE_ACTIONS = ("swap", "hollow")
 
 
 def parent(path):
@@ -605,26 +615,39 @@ def leads_into(path, found, swapped):
     return where == swapped or where.startswith(swapped + "\\")
 
 
-def outside_kept(base, state, swapped, lure, raced, removed_by_others):
+def outside_kept(base, state, action, done, lure, raced, removed_by_others):
     """Every file the undisturbed run keeps is there and unchanged, where a
-    carried-out swap moved it to (swapped: the directory set aside, or
-    None); and so is every file of the lure (a copy of raced), but those a
-    started program removed by their names below raced: the main
-    uninstaller, not the program under test, follows the link there."""
+    carried-out action moved it to: a swap sets raced aside whole
+    (raced.SWAPPED), a hollowing moves its entries one by one into
+    raced.MOVED and may make raced itself a link to the lure. And so is every
+    file of the lure (a copy of raced), but those a started program removed
+    by their names below raced: the main uninstaller, not the program under
+    test, follows the link there."""
     violations = []
     runtimes = {machine.fold(base.places["SYSTEM"]) + "\\" + name for name in GUARDED_RUNTIMES}
+    below = lambda path: path == raced or path.startswith(raced + "\\")
     for path, wanted in base.after.files.items():
         if path not in base.before.files or path in runtimes:
             continue
-        moved = path
-        if swapped and (path == swapped or path.startswith(swapped + "\\")):
-            moved = swapped + ".SWAPPED" + path[len(swapped):]
-        found = state.files.get(moved)
-        if not same_entry(found, wanted) and not (swapped and leads_into(moved, found, swapped)):
-            violations.append("%s %s" % (wanted["path"], "changed" if moved in state.files else "is gone"))
+        places = [path]
+        if action == "swap" and done and below(path):
+            places = [raced + ".SWAPPED" + path[len(raced):]]
+        elif action == "hollow" and path.startswith(raced + "\\"):
+            places = [path, raced + ".MOVED" + path[len(raced):]]
+        found = [state.files.get(place) for place in places]
+        if any(same_entry(entry, wanted) for entry in found):
+            continue
+        if action == "swap" and done and leads_into(places[0], found[0], raced):
+            continue
+        # The hollowed directory itself is the other user's doing: emptied,
+        # or made a link (to the lure, checked below); emptied, one the
+        # removal tries to remove may go.
+        if action == "hollow" and path == raced and (found[0]["dir"] if found[0] else raced in base.attempted):
+            continue
+        violations.append("%s %s" % (wanted["path"], "changed" if any(found) else "is gone"))
     lure_now = snapshot_below(state.files, machine.fold(LURE))
     for relative, wanted in lure.items():
-        if swapped and raced + relative in removed_by_others:
+        if done and raced + relative in removed_by_others:
             continue
         if not same_entry(lure_now.get(relative), wanted):
             violations.append("the lure's %s%s %s" % (LURE, relative,
@@ -663,11 +686,11 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
     gone_after = {}
     for index, name, nth, subject in calls:
         about = base.paths.normal(subject) if subject[1:3] == ":\\" else ""
-        if name == "RemoveDirectoryA" and about in directories and about not in base.after.files:
+        if name in REMOVING_CALLS and about in directories and about not in base.after.files:
             gone_after[about] = index
-    runs = [(directory, call) for directory in directories for call in calls[::step]
-            if call[0] <= gone_after.get(directory, call[0])]
-    skipped = len(directories) * len(calls[::step]) - len(runs)
+    runs = [(action, directory, call) for action in RACE_ACTIONS for directory in directories
+            for call in calls[::step] if call[0] <= gone_after.get(directory, call[0])]
+    skipped = len(RACE_ACTIONS) * len(directories) * len(calls[::step]) - len(runs)
 
     lures = {directory: snapshot_below(base.before.files, directory) for directory in directories}
     plain, templates = {}, {}
@@ -705,10 +728,10 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         return templates[key]
 
     def one(job):
-        directory, (index, name, nth, subject) = job
-        run_dir = os.path.join(work, "%s-race-%d-%d" % (scenario.name, directories.index(directory), index))
+        action, directory, (index, name, nth, subject) = job
+        run_dir = os.path.join(work, "%s-race-%s-%d-%d" % (scenario.name, action, directories.index(directory), index))
         clone(own_template(directory), run_dir)
-        race = "%s %d = swap %s = %s" % (name, nth, base.before.files[directory]["path"], LURE)
+        race = "%s %d = %s %s = %s" % (name, nth, action, base.before.files[directory]["path"], LURE)
         target.write_machine_ini(scenario, run_dir, races=[race])
         result = target.execute(scenario, run_dir, environment, timeout=60)
         state = State(run_dir, places, base.codec)
@@ -723,8 +746,7 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         violations = process_ended_well(result) + writes_and_counts_kept(base, state)
         removed_by_others = set(base.paths.normal(line[len("removed "):]) for line in result.calls
                                 if line.startswith("removed "))
-        kept = outside_kept(base, state, directory if done else None, lures[directory], directory,
-                            removed_by_others)
+        kept = outside_kept(base, state, action, done, lures[directory], directory, removed_by_others)
         strangers = [line for line in result.calls if line.startswith(("run ", "load ", "image ")) and
                      line not in base.runs]
         if found_so:
@@ -733,31 +755,31 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         else:
             violations += kept + ["not in the undisturbed run: " + line for line in strangers]
         shutil.rmtree(run_dir, ignore_errors=True)
-        return directory, (name, nth), done, refused, found_so, violations
+        return action, directory, (name, nth), done, refused, found_so, violations
 
-    done_count = 0
-    refusals = {}
-    found = 0
-    found_so_count = 0
-    violated = 0
+    tally = {action: {"done": 0, "found so": 0, "refused": {}, "violated": 0, "violations": 0}
+             for action in RACE_ACTIONS}
     with concurrent.futures.ThreadPoolExecutor(workers) as pool:
-        for directory, point, done, refused, found_so, violations in pool.map(one, runs):
-            violated += bool(violations)
-            done_count += done
-            found_so_count += found_so and done
+        for action, directory, point, done, refused, found_so, violations in pool.map(one, runs):
+            counts = tally[action]
+            counts["violated"] += bool(violations)
+            counts["violations"] += len(violations)
+            counts["done"] += done
+            counts["found so"] += found_so and done
             for error in refused:
-                refusals[error] = refusals.get(error, 0) + 1
+                counts["refused"][error] = counts["refused"].get(error, 0) + 1
             for violation in violations:
-                log("  swap %s before %s %d: %s" % (base.before.files[directory]["path"], point[0], point[1],
-                                                   violation))
-            found += len(violations)
+                log("  %s %s before %s %d: %s" % (action, base.before.files[directory]["path"], point[0], point[1],
+                                                 violation))
     for directory in [template] + list(plain.values()) + list(templates.values()):
         shutil.rmtree(directory, ignore_errors=True)
-    log("  %d directories x %d failure points%s: %d runs (%d more after the directory was gone), "
-        "%d swaps carried out (%d of them before the program first looked), refused: %s; "
-        "%d runs with %d violations, %.0f s" %
-        (len(directories), len(calls[::step]), "" if step == 1 else " (every %d. of %d)" % (step, len(calls)),
-         len(runs), skipped, done_count, found_so_count,
-         ", ".join("%d with error %s" % (count, error) for error, count in sorted(refusals.items())) or "none",
-         violated, found, time.time() - started))
-    return len(runs), done_count, found
+    log("  %d directories x %d failure points%s x %d actions: %d runs (%d more after the directory was gone), "
+        "%.0f s" % (len(directories), len(calls[::step]), "" if step == 1 else " (every %d. of %d)" % (step, len(calls)),
+                    len(RACE_ACTIONS), len(runs), skipped, time.time() - started))
+    for action, counts in tally.items():
+        log("    %s: %d carried out (%d of them before the program first looked), refused: %s; "
+            "%d runs with %d violations" %
+            (action, counts["done"], counts["found so"],
+             ", ".join("%d with error %s" % (count, error) for error, count in sorted(counts["refused"].items()))
+             or "none", counts["violated"], counts["violations"]))
+    return len(runs), sum(c["done"] for c in tally.values()), sum(c["violations"] for c in tally.values())
