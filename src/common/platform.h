@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// The native calls' types; the calls themselves are looked up at run time.
+#include <winternl.h>
 #else
 #include "win32/windows.h"
 #endif

@@ -6,22 +6,24 @@
 namespace {
 
 // The byte after the "]" of the first header [section], letters compared
-// without regard to case; null when there is none. The search stops at the
-// first zero byte, and after a "[" that is not the header it goes on right
-// after that "[", not after its "]". Each "[" up to a "]" finds that same
-// "]", so it is looked for once, and when none follows a "[" none follows a
-// later one: linear in the text, whatever anyone wrote into the file.
+// without regard to case; null when there is none. Read by letters: in the
+// double-byte code pages "[" and "]" may be the second byte of a letter,
+// and no bracket. The search stops at the first zero byte, and after a "["
+// that is not the header it goes on right after that "[", not after its
+// "]". Each "[" up to a "]" finds that same "]", so it is looked for once,
+// and when none follows a "[" none follows a later one: linear in the text,
+// whatever anyone wrote into the file.
 const char* FindSectionHeader(const char* text, const char* section) {
   const size_t length = StrLength(section);
   const char* cursor = text;
   const char* close = text;  // the first "]" at or after the last name searched
   for (;;) {
-    while (*cursor != '\0' && *cursor != '[') ++cursor;
+    while (*cursor != '\0' && *cursor != '[') cursor = CharNextA(cursor);
     if (*cursor == '\0') return nullptr;
     const char* name = cursor + 1;
     if (close < name) {
       close = name;
-      while (*close != '\0' && *close != ']') ++close;
+      while (*close != '\0' && *close != ']') close = CharNextA(close);
     }
     if (*close != ']') return nullptr;
     if (static_cast<size_t>(close - name) == length &&

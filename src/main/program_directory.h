@@ -1,9 +1,12 @@
-// Whether the directory value names a place the removal may work in.
+// Whether the directory value names a place the removal may work in: the
+// suite's, and away from Windows.
 #ifndef PREUNINST_MAIN_PROGRAM_DIRECTORY_H
 #define PREUNINST_MAIN_PROGRAM_DIRECTORY_H
 
+#include "common/later_calls.h"
 #include "common/platform.h"
-#include "files/held.h"
+#include "files/walk.h"
+#include "main/real_place.h"
 
 // The directory value made full as Windows makes a path (/ separates, . and
 // .. and doubled separators go), or false when it is no place for the
@@ -12,22 +15,26 @@
 // above or inside them (wherever it really is, whatever spelling leads
 // there), a directory that holds none of the suite's programs, or no
 // existing directory at all. On NT-family Windows (isNt not 0) the
-// directory and every directory above it, as spelt and where they really
-// are, are held in held from before they are checked (the caller lets go of
-// them, also when the result is false); a share that is no drive root of
-// this machine, a link on the way that does not lead straight to its place,
-// or one that Windows cannot follow (before Vista) make it no place. On
-// Windows 95 a value on a substituted drive or a share of this machine is
-// none either.
-bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, int isNt, HeldDirectories* held);
+// directory's places are held in places from before they are checked (the
+// caller lets go of them, also when the result is false); a share that is
+// no drive root of this machine, a link on the way that does not lead
+// straight to its place, or one that Windows cannot follow (before Vista)
+// make it no place. On Windows 95 a value on a substituted drive or a share
+// of this machine is none either.
+bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, int isNt, const LaterCalls& calls,
+                             ProgramPlaces* places);
 
 // Holds a resolved program directory's places again, as the check did
 // (NT-family Windows); false when one of them cannot be held. Whether they
 // are the same directories is for the caller to compare.
-bool HoldProgramDirectory(const char* resolved, HeldDirectories* held);
+bool HoldProgramDirectory(const char* resolved, const LaterCalls& calls, ProgramPlaces* places);
 
-// Whether a value names a full path: a drive's (C:\...) or a share's
-// (\\server\share\...), not a device path.
-bool NamesFullPath(const char* value);
+// The product's directories for the walk, from the held places of the
+// program directory and the resolved value: R is P where the value ends in
+// a backslash, else the directory above; U is USER, or P's name and USER,
+// in the directory above P. A drive root the walk needs is opened for it;
+// CloseProductTree lets go of it. False when a name cannot be had.
+bool OpenProductTree(const ProgramPlaces& places, const char* resolved, ProductTree* tree);
+void CloseProductTree(ProductTree* tree);
 
 #endif

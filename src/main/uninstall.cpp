@@ -1,9 +1,12 @@
 #include "main/uninstall.h"
 
+#include "common/later_calls.h"
 #include "common/letters.h"
+#include "common/paths.h"
 #include "common/places.h"
 #include "common/strings.h"
 #include "files/sweeps.h"
+#include "files/walk.h"
 #include "main/inuse.h"
 #include "main/messages.h"
 #include "main/process.h"
@@ -33,10 +36,15 @@ struct RunStrings {
   char windowsDir[260];  // W
   char languageModule[520];
   char resolvedDir[460];  // the directory value made full, as checked
-  // NT-family Windows: P's places held from their check to the end of the
-  // removal, but for the main uninstaller, and what they were at the check.
-  HeldDirectories held;
+  // NT-family Windows: the calls later Windows have; P's places held from
+  // their check to the end of the removal, but for the main uninstaller,
+  // and what they were at the check; the Windows directory as it was before
+  // the main uninstaller.
+  LaterCalls calls;
+  ProgramPlaces places;
   HeldDirectories checked;
+  bool windowsTold;
+  DirectoryIdentity windows;
 };
 
 void ClearDerivedStrings(RunStrings* run) {
@@ -101,14 +109,14 @@ bool ReadDirectoryValue(RunStrings* run) {
 void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
   char* const longDir = run->resolvedDir;
   char shortDir[460];
-  if (!ResolveProgramDirectory(run->text, longDir, CountOf(run->resolvedDir), isNt, &run->held)) {
-    ReleaseAllHeld(&run->held);
+  if (!ResolveProgramDirectory(run->text, longDir, CountOf(run->resolvedDir), isNt, run->calls, &run->places)) {
+    ReleaseAllHeld(&run->places.held);
     return;
   }
-  run->checked = run->held;
+  run->checked = run->places.held;
   const DWORD length = GetShortPathNameA(longDir, shortDir, CountOf(shortDir));
   if (length == 0 || length >= CountOf(shortDir)) {
-    ReleaseAllHeld(&run->held);
+    ReleaseAllHeld(&run->places.held);
     return;
   }
 
@@ -141,7 +149,7 @@ void DeriveFromDirectoryValue(RunStrings* run, int isNt) {
   }
   if (!fits) {
     ClearDerivedStrings(run);
-    ReleaseAllHeld(&run->held);
+    ReleaseAllHeld(&run->places.held);
   }
 }
 
@@ -153,9 +161,32 @@ void LetGoOfPlaces(void* context) { ReleaseAllHeld(static_cast<HeldDirectories*>
 // again; they must be the very directories the check held, or another
 // program has swapped one of them meanwhile and nothing is swept.
 bool HoldPlacesAgain(RunStrings* run) {
-  if (HoldProgramDirectory(run->resolvedDir, &run->held) && SameHeld(run->held, run->checked)) return true;
-  ReleaseAllHeld(&run->held);
+  if (HoldProgramDirectory(run->resolvedDir, run->calls, &run->places) && SameHeld(run->places.held, run->checked)) {
+    return true;
+  }
+  ReleaseAllHeld(&run->places.held);
   return false;
+}
+
+// The Windows directory held with each directory of its path, no link on
+// the way (NT-family Windows), and what it is.
+bool HoldWindowsDirectory(const LaterCalls& calls, HeldDirectories* held, DirectoryIdentity* identity) {
+  char windowsDir[260];
+  if (!WindowsDirectoryWith(windowsDir, CountOf(windowsDir), "") || !HoldPathWithoutLinks(windowsDir, calls, held) ||
+      held->count == 0) {
+    return false;
+  }
+  *identity = held->identities[held->count - 1];
+  return true;
+}
+
+// The product's tree, walked through the handles of the places held again.
+void CleanProgramTree(RunStrings* run) {
+  NativeCalls calls;
+  ProductTree tree;
+  if (!FindNativeCalls(run->calls, &calls)) return;
+  if (OpenProductTree(run->places, run->resolvedDir, &tree)) CleanProductTree(calls, tree, &run->places.held);
+  CloseProductTree(&tree);
 }
 
 // Loads a library, calls one export that takes no arguments, and lets it go.
@@ -187,24 +218,37 @@ void RunComponentRemovers(RunStrings* run, int isNt) {
   }
 }
 
-// What is left after the main uninstaller succeeded.
+// What is left after the main uninstaller succeeded. On NT-family Windows
+// the Windows directory's own files go only where it is the very directory
+// it was before the main uninstaller, its path held to the end.
 void RemoveLeftovers(RunStrings* run, int isNt) {
+  const bool nt = isNt != 0;
+  HeldDirectories windows = {};
+  DirectoryIdentity windowsNow;
+  const bool windowsSure = !nt || (run->windowsTold && HoldWindowsDirectory(run->calls, &windows, &windowsNow) &&
+                                   SameIdentity(windowsNow, run->windows));
   // With no program directory, or a root too long for its buffer, every name
   // of the file clean-up would be taken relative to the current directory.
-  const bool hold = isNt != 0;
-  if (run->programDir[0] != '\0' && (!hold || HoldPlacesAgain(run)) &&
-      StrCopy(run->productRoot, CountOf(run->productRoot), run->programDir)) {
-    StripLastDirectory(run->productRoot);
-    CleanProductFiles(run->productRoot, run->programDir, run->userDir, hold ? &run->held : nullptr);
+  if (run->programDir[0] != '\0' && StrCopy(run->productRoot, CountOf(run->productRoot), run->programDir)) {
+    if (!nt) {
+      StripLastDirectory(run->productRoot);
+      CleanProductFiles(run->productRoot, run->programDir, run->userDir);
+    } else if (HoldPlacesAgain(run)) {
+      CleanProgramTree(run);
+      if (windowsSure && WindowsDirectoryWith(run->windowsDir, CountOf(run->windowsDir), "\\")) {
+        DeleteFiles(run->windowsDir, "TAVFAXDV.INI");
+      }
+    }
   }
-  ReleaseAllHeld(&run->held);
+  ReleaseAllHeld(&run->places.held);
   CleanRegistry(run->keyPath);
 
-  if (WindowsDirectoryWith(run->windowsDir, CountOf(run->windowsDir), "\\") &&
+  if (windowsSure && WindowsDirectoryWith(run->windowsDir, CountOf(run->windowsDir), "\\") &&
       StrFormat(run->languageModule, CountOf(run->languageModule), "TAV%s.EXE", "GER")) {
-    DeleteSharedFiles(run->windowsDir, run->languageModule, hold);
-    DeleteSharedFiles(run->windowsDir, "TAVUNINS.EXE", hold);
+    DeleteSharedFiles(run->windowsDir, run->languageModule);
+    DeleteSharedFiles(run->windowsDir, "TAVUNINS.EXE");
   }
+  ReleaseAllHeld(&windows);
 
   StrCopy(run->text, CountOf(run->text), kRestartNotice);
   ShowMessage(run->text, nullptr, MB_OK | MB_ICONWARNING);
@@ -236,6 +280,7 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
   const int guardReferences = ProtectSharedRuntimes();
 
   BuildDirectoriesKeyPath(run.keyPath, CountOf(run.keyPath));
+  if (isNt != 0) FindLaterCalls(&run.calls);
   const bool haveValue = ReadDirectoryValue(&run);
   if (haveValue) DeriveFromDirectoryValue(&run, isNt);
 
@@ -259,9 +304,15 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
         StrFormat(run.exchangeLibrary, CountOf(run.exchangeLibrary), "%smxhook32.dll", run.programDir)) {
       CallLibraryExport(run.exchangeLibrary, "RemoveMailHook");
     }
-    if (RunProgramThen(commandLine, 1, "Uninstall", LetGoOfPlaces, &run.held)) RemoveLeftovers(&run, isNt);
+    // What the Windows directory is before the main uninstaller runs.
+    if (isNt != 0) {
+      HeldDirectories told = {};
+      run.windowsTold = HoldWindowsDirectory(run.calls, &told, &run.windows);
+      ReleaseAllHeld(&told);
+    }
+    if (RunProgramThen(commandLine, 1, "Uninstall", LetGoOfPlaces, &run.places.held)) RemoveLeftovers(&run, isNt);
   }
-  ReleaseAllHeld(&run.held);
+  ReleaseAllHeld(&run.places.held);
 
   UnprotectSharedRuntimes(guardReferences);
   return 0;

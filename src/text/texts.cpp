@@ -43,3 +43,14 @@ const char* const kSystemComponents[9] = {"tavab32.dll",  "tavfab32.dll", "tavfa
 // INSTALL.EXE is no sign: many programs have one.
 const char* const kSuiteProgramFiles[7] = {"HUBCORE.DLL",  "DKUI.EXE",     "TAVCC.EXE", "FXPSET.EXE",
                                            "LNKSETUP.EXE", "QBPMNLDR.EXE", "TAVMDM.OCX"};
+
+const FileSweep kFileSweeps[12] = {
+    {SweepBase::kRoot, nullptr, "TAVUPD.INF"},   {SweepBase::kProgram, nullptr, "TAVUPD.EXE"},
+    {SweepBase::kProgram, "APP", "DLG.XBH"},     {SweepBase::kUser, nullptr, "*.VID"},
+    {SweepBase::kUser, nullptr, "XFRLOGS*.TXT"}, {SweepBase::kProgram, nullptr, "XFRLOGS*.TXT"},
+    {SweepBase::kUser, nullptr, "SESLOGS*.TXT"}, {SweepBase::kProgram, nullptr, "SESLOGS*.TXT"},
+    {SweepBase::kProgram, nullptr, "*.GID"},     {SweepBase::kProgram, nullptr, "*.FTS"},
+    {SweepBase::kProgram, "MAIL", "*.*"},        {SweepBase::kProgram, nullptr, "USER.PW"},
+};
+
+const char* const kDataDirectories[8] = {"MAIL", "INFO", "SRV", "TMP", "PORT", "WTEL", "FRONTPGS", "NETQUEUE"};

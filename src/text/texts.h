@@ -26,4 +26,19 @@ extern const char* const kSystemComponents[9];
 // The suite's own program files: a program directory holds at least one.
 extern const char* const kSuiteProgramFiles[7];
 
+// The product's clean-up list, in its order: file patterns swept in the
+// product root, the program directory or the user directory (or a
+// subdirectory of one), then the program directory's data directories,
+// removed with all they hold.
+enum class SweepBase { kRoot, kProgram, kUser };
+
+struct FileSweep {
+  SweepBase base;
+  const char* subdirectory;  // below the base; null for the base itself
+  const char* pattern;
+};
+
+extern const FileSweep kFileSweeps[12];
+extern const char* const kDataDirectories[8];
+
 #endif

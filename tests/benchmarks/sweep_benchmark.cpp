@@ -1,6 +1,7 @@
-// How long the sweeps take on the emulated machine as directories grow: the
-// cost per file must stay flat (no lookup that scans the directory for every
-// file deleted). Run: build/host/tests/sweep_benchmark
+// How long the sweeps take on the emulated machine as directories grow, by
+// name (Windows 95) and through handles (NT): the cost per file must stay
+// flat (no lookup that scans the directory for every file deleted). Run:
+// build/host/tests/sweep_benchmark
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -9,7 +10,9 @@
 
 #include <string>
 
+#include "common/later_calls.h"
 #include "files/sweeps.h"
+#include "files/walk.h"
 #include "win32/hostapi.h"
 
 namespace {
@@ -24,7 +27,21 @@ std::string MakeMachine() {
   return directory;
 }
 
-void RemoveTreeOfFiles(benchmark::State& state) {
+void ByName() { RemoveDirectoryTree("C:\\APP\\BIG\\"); }
+
+void ThroughHandles() {
+  LaterCalls later = {};
+  FindLaterCalls(&later);
+  NativeCalls calls;
+  WideName name;
+  HANDLE app = CreateFileA("C:\\APP", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (!FindNativeCalls(later, &calls) || !WidenName("BIG", &name) || app == INVALID_HANDLE_VALUE) abort();
+  RemoveTreeBelow(calls, app, name);
+  CloseHandle(app);
+}
+
+void RemoveTreeOfFiles(benchmark::State& state, void (*remove)()) {
   const std::string machine = MakeMachine();
   const std::string big = machine + "/drive_c/APP/BIG";
   const int files = static_cast<int>(state.range(0));
@@ -37,7 +54,7 @@ void RemoveTreeOfFiles(benchmark::State& state) {
       close(open(name.c_str(), O_CREAT | O_WRONLY, 0644));
     }
     state.ResumeTiming();
-    RemoveDirectoryTree("C:\\APP\\BIG\\", true);
+    remove();
   }
   state.SetComplexityN(files);
   HostCloseMachine();
@@ -46,7 +63,14 @@ void RemoveTreeOfFiles(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(RemoveTreeOfFiles)
+BENCHMARK_CAPTURE(RemoveTreeOfFiles, ByName, ByName)
+    ->Arg(2500)
+    ->Arg(5000)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK_CAPTURE(RemoveTreeOfFiles, ThroughHandles, ThroughHandles)
     ->Arg(2500)
     ->Arg(5000)
     ->Arg(10000)

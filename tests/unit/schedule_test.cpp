@@ -70,6 +70,18 @@ TEST_F(WininitEntries, WhereTheEntryGoes) {
 }
 
 #ifndef _WIN32
+// Host only (another code page on demand): in code page 932 a letter of two
+// bytes may end in [ (0x83 0x5B is a katakana letter): the header is found
+// by letters, as Windows 95 of that language reads the file, and that [ is
+// no header's.
+TEST_F(WininitEntries, HeadersAreFoundByLetters) {
+  ReopenMachine("code page=932");
+  const std::string before = "\x83[Rename]\r\nNUL=C:\\OLD.EXE\r\n";
+  EXPECT_EQ(AfterAdding(&before), before + "[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE");
+  const std::string real = "[\x83]]\r\n[Rename]\r\n";
+  EXPECT_EQ(AfterAdding(&real), "[\x83]]\r\n[Rename]\r\nNUL=C:\\WINDOWS\\TAVUNINS.EXE\r\n");
+}
+
 // Host only: failing file calls on purpose.
 TEST_F(WininitEntries, FailedWritePutsTheFileBack) {
   const std::string before = "[Other]\r\nA=1\r\n[Rename]\r\nNUL=C:\\OLD.EXE\r\n[Last]\r\nB=2\r\n";

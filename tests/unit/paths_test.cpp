@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "common/paths.h"
+#include "support/sandbox.h"
+
+namespace {
+
+TEST(StripLastDirectory, CutsOneDirectoryAndKeepsTheBackslash) {
+  struct {
+    const char* path;
+    const char* result;
+  } const cases[] = {
+      {"C:\\APP\\SYSTEM\\", "C:\\APP\\"},
+      {"C:\\APP\\SYSTEM\\\\", "C:\\APP\\SYSTEM\\"},  // only the doubled one goes
+      {"C:\\APP\\", "C:\\"},
+      {"C:\\APP\\SYSTEM", "C:\\APP\\SYSTEM"},  // no trailing backslash: unchanged
+      {"C:/APP/", "C:/APP/"},                  // only the backslash separates
+      {"", ""},
+      {"C:\\", "C:\\"},  // a drive root has nothing above it
+      {"\\", "\\"},
+      {"\\\\", "\\"},
+      {"APP\\", "APP\\"},
+      {"\\APP\\", "\\"},
+  };
+  for (const auto& each : cases) {
+    char path[32];
+    memset(path, '#', sizeof(path));
+    strcpy(path, each.path);
+    const size_t length = strlen(each.path);
+    StripLastDirectory(path);
+    EXPECT_STREQ(path, each.result) << each.path;
+    EXPECT_EQ(path[length + 1], '#') << each.path;  // nothing written past the old end
+  }
+}
+
+#ifndef _WIN32
+class DoubleByteStrip : public SandboxTest {};
+
+// Host only (the Wine suites run in code page 1252): in code page 932 the
+// second byte of a letter is never the backslash that ends a directory.
+TEST_F(DoubleByteStrip, CutsWholeLetters) {
+  ReopenMachine("code page=932");
+  struct {
+    const char* path;
+    const char* result;
+  } const cases[] = {
+      {"C:\\APPS\\\x92\xca\x90\x4d\x83\x5c\\", "C:\\APPS\\"},   // 通信ソ ends in 0x5C
+      {"C:\\\x83\x5c\\SYSTEM\\\\", "C:\\\x83\x5c\\SYSTEM\\"},  // ソ
+      {"C:\\\x83\x5c\\", "C:\\"},
+      {"C:\\APP\\\x83\x5c", "C:\\APP\\\x83\x5c"},  // ends in a letter, not a backslash
+      {"\x83\x5c\\", "\x83\x5c\\"},
+  };
+  for (const auto& each : cases) {
+    char path[32];
+    strcpy(path, each.path);
+    StripLastDirectory(path);
+    EXPECT_STREQ(path, each.result) << each.path;
+  }
+}
+#endif
+
+// A full path starts with a drive letter, or is a share's; anything else
+// would be taken relative to the current directory, or is a device.
+TEST(NamesFullPath, OnlyADrivesOrAShares) {
+  struct {
+    const char* value;
+    bool full;
+  } const cases[] = {
+      {"C:\\APP\\SYSTEM", true},
+      {"z:/APP", true},
+      {"\\\\SERVER\\SHARE\\APP", true},
+      {"C:APP", false},
+      {"APP\\SYSTEM", false},
+      {"\\APP", false},
+      {"\\\\.\\C:\\APP", false},
+      {"\\\\?\\C:\\APP", false},
+      {"1:\\APP", false},
+      // In code page 932 0x83 0x3A is one letter, and no drive: the path
+      // would be relative to the current directory.
+      {"\x83:\\APP", false},
+      {"", false},
+  };
+  for (const auto& each : cases) EXPECT_EQ(NamesFullPath(each.value), each.full) << each.value;
+}
+
+}  // namespace
