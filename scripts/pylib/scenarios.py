@@ -9,7 +9,8 @@ A scenario file (tests/scenarios/*.scn) has sections:
                sections come first), vary (NAME = A | B | ...: the scenario
                runs once for each, with %NAME% standing for it); for the
                host's machine.ini: short names (no: a volume without 8.3
-               names), wow64 (yes), windows and system (the directories);
+               names), wow64 (yes), version (the Windows version on nt: 4.0,
+               5.0, 5.1, 6.0, 6.1, 10.0), windows and system (the directories);
                for both: code page (1250, 1251, 1252, 65001, 932, 936,
                949 or 950; under Wine the locale that has it)
   [shares]     \\SERVER\SHARE = PATH: a share root of the machine (host only)
@@ -332,7 +333,7 @@ class HostTarget:
         with open(os.path.join(directory, "machine.ini"), "w", encoding="utf-8") as f:
             f.write("[machine]\nplatform=%s\nwindows=%s\nsystem=%s\ncurrent=C:\\\n" %
                     (scenario.settings["platform"], places["WINDOWS"], places["SYSTEM"]))
-            for setting in ("short names", "wow64", "code page"):
+            for setting in ("version", "short names", "wow64", "code page"):
                 if setting in scenario.settings:
                     f.write("%s=%s\n" % (setting, scenario.settings[setting]))
             for line in machine_lines:
