@@ -23,6 +23,56 @@ def fold(text):
     return text.upper()
 
 
+_NOT_IN_SHORT_NAMES = '"*+,/:;<=>?[\\]|.'
+_DOUBLE_BYTE = ("cp932", "gbk", "cp949", "cp950")
+
+
+def _short_letter(c):
+    return 0x20 < ord(c) < 0x80 and c not in _NOT_IN_SHORT_NAMES
+
+
+def is_short_name(name, codec="cp1252"):
+    """Whether a name is an 8.3 name of its own, as the layer tells it: in a
+    double-byte code page a letter outside ASCII may stand in one, and the
+    lengths count the code page's bytes."""
+    if name in ("", ".", ".."):
+        return False
+    base, dot, extension = name.partition(".")
+    try:
+        if not base or len(base.encode(codec)) > 8 or len(extension.encode(codec)) > 3 or (dot and not extension):
+            return False
+    except UnicodeEncodeError:
+        return False
+    return all(_short_letter(c) or (ord(c) >= 0x80 and codec in _DOUBLE_BYTE) for c in base + extension)
+
+
+def short_names(names, codec="cp1252"):
+    """The 8.3 alias the layer gives each of one directory's names (a short
+    name is its own), in the same order: NAME~N.EXT, numbered in name order."""
+    taken = set(fold(name) for name in names if is_short_name(name, codec))
+    result = list(names)
+    counters = {}
+    for index in sorted(range(len(names)), key=lambda i: fold(names[i]).encode(codec, "replace")):
+        name = names[index]
+        if name in (".", "..") or is_short_name(name, codec):
+            continue
+        dot = name.rfind(".")
+        has_extension = dot > 0
+        letter = lambda c: c.upper() if _short_letter(c) else "_"
+        base = "".join(letter(c) for c in (name[:dot] if has_extension else name) if c not in " .") or "_"
+        extension = "".join(letter(c) for c in name[dot + 1:] if c != " ")[:3] if has_extension else ""
+        key = base[:6] + "." + extension
+        while True:
+            counters[key] = counters.get(key, 0) + 1
+            number = "~%d" % counters[key]
+            alias = base[:8 - len(number)] + number + ("." + extension if extension else "")
+            if alias not in taken:
+                break
+        taken.add(alias)
+        result[index] = alias
+    return result
+
+
 def normalise_key(path):
     """'HKLM\\Software\\X' -> 'HKEY_LOCAL_MACHINE\\Software\\X' (case kept)."""
     parts = [p for p in path.split("\\") if p]

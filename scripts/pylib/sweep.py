@@ -113,13 +113,30 @@ def read_trace(path, codec="cp1252"):
 class Places:
     """Turns the spellings a run uses into the folded paths of the machine's
     snapshot: shares and substituted drives lead to their directories, and
-    so does a path through a link (the link itself is a place of its own)."""
+    so does a path through a link (the link itself is a place of its own);
+    an 8.3 alias is the long name it stands for among the names of its
+    directory in files, the machine's snapshot."""
 
-    def __init__(self, scenario, places):
+    def __init__(self, scenario, places, files=None, codec="cp1252"):
         def folded(text):
             return machine.fold(expand_place(text, places)).rstrip("\\")
         self.mapped = [(folded(root), folded(target)) for root, target in scenario.shares + scenario.substitutes]
         self.links = [(folded(link), folded(target)) for link, target in scenario.links]
+        self.codec = codec
+        self.children = {}
+        for entry in (files or {}).values():
+            parent, _, name = entry["path"].rpartition("\\")
+            self.children.setdefault(machine.fold(parent), []).append(name)
+        self.aliases = {}
+
+    def long_name(self, parent, name):
+        if "~" not in name or parent not in self.children:
+            return name
+        if parent not in self.aliases:
+            names = self.children[parent]
+            self.aliases[parent] = {machine.fold(alias): machine.fold(long) for long, alias in
+                                    zip(names, machine.short_names(names, self.codec)) if alias != long}
+        return self.aliases[parent].get(name, name)
 
     def normal(self, path):
         path = machine.fold(path.replace("/", "\\"))
@@ -139,6 +156,11 @@ class Places:
             for link, target in self.links:
                 if path.startswith(link + "\\"):
                     path = target + path[len(link):]
+        if "~" in path:
+            parts = path.split("\\")
+            for i in range(1, len(parts)):
+                parts[i] = self.long_name("\\".join(parts[:i]), parts[i])
+            path = "\\".join(parts)
         return path
 
 
@@ -170,9 +192,9 @@ class Baseline:
     def __init__(self, target, scenario, template, undisturbed, outcome, trace):
         self.scenario = scenario
         self.places = target.places(scenario)
-        self.paths = Places(scenario, self.places)
         self.codec = code_page_codec(scenario)
         self.before = State(template, self.places, self.codec)
+        self.paths = Places(scenario, self.places, self.before.files, self.codec)
         self.after = State(undisturbed, self.places, self.codec)
         self.outcome = outcome
         self.trace = trace
