@@ -1,15 +1,25 @@
 #include "common/later_calls.h"
 
-FARPROC SystemCall(const char* library, const char* name) {
+#include "common/strings.h"
+
+bool FindSystemCalls(const char* library, const char* names, FARPROC* found) {
   const HMODULE module = GetModuleHandleA(library);
-  return module != nullptr ? GetProcAddress(module, name) : nullptr;
+  bool all = module != nullptr;
+  for (; *names != '\0'; names += StrLength(names) + 1, ++found) {
+    *found = module != nullptr ? GetProcAddress(module, names) : nullptr;
+    all = all && *found != nullptr;
+  }
+  return all;
 }
 
 void FindLaterCalls(LaterCalls* calls) {
-  const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-  const auto find = [kernel](const char* name) { return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr; };
-  calls->wow64Directory = AsCall<Wow64DirectoryCall>(find("GetSystemWow64DirectoryA"));
-  calls->finalPathName = AsCall<FinalPathNameCall>(find("GetFinalPathNameByHandleA"));
-  calls->dosDevice = AsCall<DosDeviceCall>(find("QueryDosDeviceA"));
-  calls->fileInformation = AsCall<FileInformationCall>(find("GetFileInformationByHandleEx"));
+  FARPROC found[4];
+  FindSystemCalls("KERNEL32.DLL",
+                  "GetSystemWow64DirectoryA\0GetFinalPathNameByHandleA\0QueryDosDeviceA\0"
+                  "GetFileInformationByHandleEx\0",
+                  found);
+  calls->wow64Directory = AsCall<Wow64DirectoryCall>(found[0]);
+  calls->finalPathName = AsCall<FinalPathNameCall>(found[1]);
+  calls->dosDevice = AsCall<DosDeviceCall>(found[2]);
+  calls->fileInformation = AsCall<FileInformationCall>(found[3]);
 }

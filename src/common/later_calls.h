@@ -21,9 +21,10 @@ struct LaterCalls {
 
 void FindLaterCalls(LaterCalls* calls);
 
-// A call of a system library the process has loaded; null where there is
-// no such library or call.
-FARPROC SystemCall(const char* library, const char* name);
+// The calls of a system library the process has loaded, by their names
+// (each ended by a zero byte, the last by two), into found, a call not
+// there null; false where the library or a call is not there.
+bool FindSystemCalls(const char* library, const char* names, FARPROC* found);
 
 // Through void(*)(void), the one function type every other converts to
 // without a warning.

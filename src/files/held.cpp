@@ -3,7 +3,7 @@
 bool SameIdentity(const DirectoryIdentity& left, const DirectoryIdentity& right) {
   if (left.wide != right.wide || left.volume != right.volume) return false;
   for (int i = 0; i < 16; ++i) {
-    if (left.id[i] != right.id[i]) return false;
+    if (left.id.Identifier[i] != right.id.Identifier[i]) return false;
   }
   return true;
 }
@@ -19,27 +19,23 @@ bool TellIdentity(HANDLE handle, FileInformationCall fileInformation, DirectoryI
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(handle, &information)) return false;
   *attributes = information.dwFileAttributes;
-  DirectoryIdentity told = {};
-  FILE_ID_INFO id;
-  if (fileInformation != nullptr && fileInformation(handle, FileIdInfo, &id, sizeof(id))) {
-    told.wide = true;
-    told.volume = id.VolumeSerialNumber;
-    for (int i = 0; i < 16; ++i) told.id[i] = id.FileId.Identifier[i];
-    *identity = told;
-    return true;
-  }
-  // Vista and 7 know no FileIdInfo, nor do volumes that keep no such ID;
-  // any other failure tells nothing.
-  if (fileInformation != nullptr) {
-    const DWORD error = GetLastError();
+  FILE_ID_INFO id = {};
+  identity->wide = fileInformation != nullptr && fileInformation(handle, FileIdInfo, &id, sizeof(id));
+  if (!identity->wide) {
+    // Vista and 7 know no FileIdInfo, nor do volumes that keep no such ID;
+    // any other failure tells nothing.
+    const DWORD error = fileInformation != nullptr ? GetLastError() : ERROR_INVALID_PARAMETER;
     if (error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) {
       return false;
     }
+    // The volume serial number and the 64-bit file index, where the wide
+    // ID keeps them.
+    id.VolumeSerialNumber = information.dwVolumeSerialNumber;
+    const DWORD index[] = {information.nFileIndexLow, information.nFileIndexHigh};
+    for (size_t i = 0; i < sizeof(index); ++i) id.FileId.Identifier[i] = reinterpret_cast<const BYTE*>(index)[i];
   }
-  told.volume = information.dwVolumeSerialNumber;
-  const DWORD parts[] = {information.nFileIndexLow, information.nFileIndexHigh};
-  for (int i = 0; i < 8; ++i) told.id[i] = static_cast<BYTE>(parts[i / 4] >> (8 * (i % 4)));
-  *identity = told;
+  identity->volume = id.VolumeSerialNumber;
+  identity->id = id.FileId;
   return true;
 }
 

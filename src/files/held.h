@@ -19,7 +19,7 @@
 struct DirectoryIdentity {
   bool wide;  // the 128-bit ID
   ULONGLONG volume;
-  BYTE id[16];
+  FILE_ID_128 id;  // the file index in its first eight bytes where not wide
 };
 
 // Whether two identities are the very same directory: told the same way and

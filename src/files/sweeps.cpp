@@ -68,7 +68,7 @@ void SearchEntered(const char* directory, const char* pattern, MatchAction actio
   do {
     char path[520];
     if (IsReachableName(found.cFileName) &&
-        MatchesPattern(pattern, found.cFileName, StrLength(found.cFileName)) &&
+        MatchesPattern(pattern, found.cFileName, StrLength(found.cFileName), 1) &&
         Join(path, CountOf(path), directory, found.cFileName)) {
       action(directory, found, path);
     }

@@ -40,9 +40,10 @@ struct WideName {
   ULONG length;
 };
 
-// name, an ANSI name of this machine's code page, as NT keeps it; false
-// when it cannot be had or is too long.
-bool WidenName(const char* name, WideName* wide);
+// The length bytes of an ANSI name of this machine's code page, as NT
+// keeps it, and suffix (ASCII) after them; false when it cannot be had or
+// is too long.
+bool WidenName(const char* name, size_t length, const char* suffix, WideName* wide);
 
 // Where the clean-up works, as directories the removal holds (a drive
 // root opened for the walk stands where no directory is held above P).

@@ -109,16 +109,9 @@ bool HoldsSuiteProgram(const char* directory) {
   return false;
 }
 
-// The last name of a directory path without a trailing backslash, and,
-// with up, the one above it.
-bool NameOf(const char* directory, int up, WideName* name) {
-  char path[260];
-  if (!StrCopy(path, CountOf(path), directory)) return false;
-  for (int i = 0; i < up; ++i) {
-    if (!ClimbOneDirectory(path, CountOf(path))) return false;
-  }
-  const size_t cut = BackslashBefore(path, StrLength(path));
-  return cut != kNoBackslash && !IsRoot(path) && WidenName(path + cut + 1, name);
+// The name that runs from after the backslash at cut to end, and suffix.
+bool NameBetween(const char* path, size_t cut, size_t end, const char* suffix, WideName* name) {
+  return cut != kNoBackslash && WidenName(path + cut + 1, end - cut - 1, suffix, name);
 }
 
 // The drive's root of a real path, opened for the walk, sharing everything:
@@ -173,20 +166,20 @@ bool OpenProductTree(const ProgramPlaces& places, const char* resolved, ProductT
   const HeldDirectories& held = places.held;
   const int real = held.count - places.realFrom;  // the real path's directories below its root
   tree->driveRoot = INVALID_HANDLE_VALUE;
-  if (places.realFrom < 1 || real < 1 || !NameOf(places.real, 0, &tree->programName)) return false;
-  tree->program = held.handles[held.count - 1];
-  tree->programIdentity = held.identities[held.count - 1];
+  // P's name ends the real path, the name above it comes before; U is
+  // named from the value as spelt: USER beside P, or P's name and USER.
+  const size_t end = StrLength(places.real);
+  const size_t last = BackslashBefore(places.real, end);
   tree->rootIsProgram = EndsInBackslash(resolved);
-  // U from the value as spelt: USER beside P, or P's name and USER.
-  char value[260];
-  char user[260];
-  if (!StrCopy(value, CountOf(value), resolved)) return false;
-  TrimBackslashes(value, 0);
-  const size_t cut = BackslashBefore(value, StrLength(value));
-  if (cut == kNoBackslash || !StrCopy(user, CountOf(user), tree->rootIsProgram ? "" : value + cut + 1) ||
-      !StrAppend(user, CountOf(user), "USER") || !WidenName(user, &tree->userName)) {
+  const size_t valueEnd = StrLength(resolved) - (tree->rootIsProgram ? 1 : 0);
+  const size_t valueCut = BackslashBefore(resolved, valueEnd);
+  const bool userNamed = tree->rootIsProgram ? WidenName("", 0, "USER", &tree->userName)
+                                             : NameBetween(resolved, valueCut, valueEnd, "USER", &tree->userName);
+  if (places.realFrom < 1 || real < 1 || !userNamed || !NameBetween(places.real, last, end, "", &tree->programName)) {
     return false;
   }
+  tree->program = held.handles[held.count - 1];
+  tree->programIdentity = held.identities[held.count - 1];
   // The directory above P, and the one above that, where they are held;
   // where one is a drive's root, that root.
   if (real >= 2) {
@@ -203,7 +196,7 @@ bool OpenProductTree(const ProgramPlaces& places, const char* resolved, ProductT
   // a link of the user's, and not a drive's root.
   tree->aboveMayGo = real >= 2 && places.realFrom >= 2 &&
                      SameIdentity(held.identities[places.realFrom - 2], tree->aboveIdentity) &&
-                     NameOf(places.real, 1, &tree->aboveName);
+                     NameBetween(places.real, BackslashBefore(places.real, last), last, "", &tree->aboveName);
   return true;
 }
 

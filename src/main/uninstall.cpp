@@ -184,8 +184,10 @@ bool HoldWindowsDirectory(const LaterCalls& calls, HeldDirectories* held, Direct
 void CleanProgramTree(RunStrings* run) {
   NativeCalls calls;
   ProductTree tree;
-  if (!FindNativeCalls(run->calls, &calls)) return;
-  if (OpenProductTree(run->places, run->resolvedDir, &tree)) CleanProductTree(calls, tree, &run->places.held);
+  tree.driveRoot = INVALID_HANDLE_VALUE;
+  if (FindNativeCalls(run->calls, &calls) && OpenProductTree(run->places, run->resolvedDir, &tree)) {
+    CleanProductTree(calls, tree, &run->places.held);
+  }
   CloseProductTree(&tree);
 }
 
@@ -223,10 +225,12 @@ void RunComponentRemovers(RunStrings* run, int isNt) {
 // it was before the main uninstaller, its path held to the end.
 void RemoveLeftovers(RunStrings* run, int isNt) {
   const bool nt = isNt != 0;
-  HeldDirectories windows = {};
+  HeldDirectories windows;
+  windows.count = 0;
   DirectoryIdentity windowsNow;
-  const bool windowsSure = !nt || (run->windowsTold && HoldWindowsDirectory(run->calls, &windows, &windowsNow) &&
-                                   SameIdentity(windowsNow, run->windows));
+  const bool windowsSure = (!nt || (run->windowsTold && HoldWindowsDirectory(run->calls, &windows, &windowsNow) &&
+                                    SameIdentity(windowsNow, run->windows))) &&
+                           WindowsDirectoryWith(run->windowsDir, CountOf(run->windowsDir), "\\");
   // With no program directory, or a root too long for its buffer, every name
   // of the file clean-up would be taken relative to the current directory.
   if (run->programDir[0] != '\0' && StrCopy(run->productRoot, CountOf(run->productRoot), run->programDir)) {
@@ -235,16 +239,13 @@ void RemoveLeftovers(RunStrings* run, int isNt) {
       CleanProductFiles(run->productRoot, run->programDir, run->userDir);
     } else if (HoldPlacesAgain(run)) {
       CleanProgramTree(run);
-      if (windowsSure && WindowsDirectoryWith(run->windowsDir, CountOf(run->windowsDir), "\\")) {
-        DeleteFiles(run->windowsDir, "TAVFAXDV.INI");
-      }
+      if (windowsSure) DeleteFiles(run->windowsDir, "TAVFAXDV.INI");
     }
   }
   ReleaseAllHeld(&run->places.held);
   CleanRegistry(run->keyPath);
 
-  if (windowsSure && WindowsDirectoryWith(run->windowsDir, CountOf(run->windowsDir), "\\") &&
-      StrFormat(run->languageModule, CountOf(run->languageModule), "TAV%s.EXE", "GER")) {
+  if (windowsSure && StrFormat(run->languageModule, CountOf(run->languageModule), "TAV%s.EXE", "GER")) {
     DeleteSharedFiles(run->windowsDir, run->languageModule);
     DeleteSharedFiles(run->windowsDir, "TAVUNINS.EXE");
   }
@@ -306,7 +307,8 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
     }
     // What the Windows directory is before the main uninstaller runs.
     if (isNt != 0) {
-      HeldDirectories told = {};
+      HeldDirectories told;
+      told.count = 0;
       run.windowsTold = HoldWindowsDirectory(run.calls, &told, &run.windows);
       ReleaseAllHeld(&told);
     }

@@ -36,7 +36,7 @@ void ThroughHandles() {
   WideName name;
   HANDLE app = CreateFileA("C:\\APP", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (!FindNativeCalls(later, &calls) || !WidenName("BIG", &name) || app == INVALID_HANDLE_VALUE) abort();
+  if (!FindNativeCalls(later, &calls) || !WidenName("BIG", 3, "", &name) || app == INVALID_HANDLE_VALUE) abort();
   RemoveTreeBelow(calls, app, name);
   CloseHandle(app);
 }

@@ -158,7 +158,7 @@ TEST_F(Walk, ADirectoryMadeALinkWhileHeldLeadsNowhere) {
                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   ASSERT_NE(program, INVALID_HANDLE_VALUE);
   WideName name;
-  ASSERT_TRUE(WidenName("TMP", &name));
+  ASSERT_TRUE(WidenName("TMP", 3, "", &name));
   RemoveTreeBelow(calls_, program, name);
   CloseHandle(program);
   for (const char* kept : {"C:\\LURE\\A.TMP", "C:\\LURE\\SUB\\B.TMP", "C:\\APP\\SYSTEM\\TMP.moved\\B.TMP",
