@@ -659,7 +659,9 @@ def outside_kept(base, state, action, done, lure, raced, removed_by_others):
         found = [state.files.get(place) for place in places]
         if any(same_entry(entry, wanted) for entry in found):
             continue
-        if action == "swap" and done and leads_into(places[0], found[0], raced):
+        # A link elsewhere that led into the raced directory leads nowhere
+        # once the swap took it away, or the removal removed it emptied.
+        if (done or action == "hollow") and leads_into(places[0], found[0], raced):
             continue
         # The hollowed directory itself is the other user's doing: emptied,
         # or made a link (to the lure, checked below); emptied, one the
@@ -764,7 +766,14 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
         # then where the suite is, P a link is refused (its components are
         # still looked for through it, and the main uninstaller may start
         # from it). Such a run keeps only the canary, and a refused P's lure.
-        found_so = directory in on_path and index <= first_look.get(directory, 0)
+        # A directory of the way emptied and made a link, which no hold
+        # refuses, while the check still holds the way one directory after
+        # the other (up to the first component it tests) is that machine
+        # too: the check follows the link, or refuses the value, as on a
+        # machine that had it. (Whoever may write a directory of the way can
+        # do so; programs started from such a way are another matter.)
+        checked = base.check_index if action == "hollow" else 0
+        found_so = directory in on_path and index <= max(first_look.get(directory, 0), checked)
         violations = process_ended_well(result) + writes_and_counts_kept(base, state)
         removed_by_others = set(base.paths.normal(line[len("removed "):]) for line in result.calls
                                 if line.startswith("removed "))
