@@ -435,12 +435,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
       }
-      FileObject* directory = new FileObject(fd, access);
-      directory->directory = true;
-      directory->link = linkItself;
-      directory->share = share;
-      directory->device = status.st_dev;
-      directory->inode = status.st_ino;
+      FileObject* directory = new FileObject(fd, access, share, status.st_dev, status.st_ino, linkItself);
       directory->host = resolved.host;
       directory->finalPath = FinalPathOf(path, resolved, linkItself);
       SetLastError(ERROR_SUCCESS);

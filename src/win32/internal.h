@@ -196,6 +196,9 @@ unsigned WindowsVersion();
 // its flock.
 struct FileObject : Object {
   FileObject(int f, DWORD a) : Object(Kind::kFile), fd(f), access(a) {}
+  // A directory, or a link opened itself, with its share mode.
+  FileObject(int f, DWORD a, DWORD s, dev_t d, ino_t i, bool l)
+      : Object(Kind::kFile), fd(f), access(a), directory(true), link(l), share(s), device(d), inode(i) {}
   ~FileObject() override;
   int fd;
   DWORD access;

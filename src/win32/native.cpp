@@ -199,10 +199,8 @@ FileObject* OpenAt(const FileObject& parent, const std::u32string& name, ACCESS_
     *status = kStatusSharingViolation;
     return nullptr;
   }
-  FileObject* object = new FileObject(fd, access);
-  object->directory = directoryLike;
-  object->link = linkItself;
-  object->share = share;
+  FileObject* object = directoryLike ? new FileObject(fd, access, share, opened.st_dev, opened.st_ino, linkItself)
+                                     : new FileObject(fd, access);
   object->device = opened.st_dev;
   object->inode = opened.st_ino;
   object->parentFd = fcntl(parent.fd, F_DUPFD_CLOEXEC, 0);
