@@ -122,7 +122,8 @@ bool TakesPartInSharing(ACCESS_MASK access) {
 
 std::string SubjectBelow(const FileObject& directory, const std::u32string& name) {
   std::string subject = directory.subject;
-  if (!subject.empty() && subject.back() != '\\') subject += "\\";
+  // By letters: the last byte of a letter of two may be 0x5C.
+  if (!subject.empty() && !EndsWithSeparator(subject)) subject += "\\";
   return subject + EncodeAnsi(name, AnsiCodePage(), nullptr);
 }
 
