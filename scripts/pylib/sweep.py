@@ -110,6 +110,20 @@ def read_trace(path, codec="cp1252"):
 
 # ---- paths and keys, to tell what a call was about ----
 
+def ansi_spelling(text, codec):
+    """text as an ANSI call spells it: a letter the code page lacks becomes
+    its best fit (a fullwidth form the ASCII letter it stands for) or '?'."""
+    letters = []
+    for letter in text:
+        try:
+            letter.encode(codec)
+            letters.append(letter)
+        except UnicodeEncodeError:
+            code = ord(letter)
+            letters.append(chr(code - 0xFEE0) if 0xFF01 <= code <= 0xFF5E else "?")
+    return "".join(letters)
+
+
 class Places:
     """Turns the spellings a run uses into the folded paths of the machine's
     snapshot: shares and substituted drives lead to their directories, and
@@ -128,6 +142,13 @@ class Places:
             parent, _, name = entry["path"].rpartition("\\")
             self.children.setdefault(machine.fold(parent), []).append(name)
         self.aliases = {}
+        # How the ANSI calls spell each name: a native call's subject is
+        # the name as it is, but in the code page's letters.
+        self.spelled = {}
+        for entry in (files or {}).values():
+            spelt = machine.fold(ansi_spelling(entry["path"], codec))
+            if spelt != machine.fold(entry["path"]):
+                self.spelled.setdefault(spelt, machine.fold(entry["path"]))
 
     def long_name(self, parent, name):
         if "~" not in name or parent not in self.children:
@@ -137,6 +158,15 @@ class Places:
             self.aliases[parent] = {machine.fold(alias): machine.fold(long) for long, alias in
                                     zip(names, machine.short_names(names, self.codec)) if alias != long}
         return self.aliases[parent].get(name, name)
+
+    def of_call(self, name, path):
+        """What a call's subject is: a native call names a directory's
+        entries relative to its handle, as they are; only the start of its
+        path, the held directory, is a spelling of the ANSI calls."""
+        if not name.startswith("Nt"):
+            return self.normal(path)
+        path = self.resolved(machine.fold(path))
+        return self.spelled.get(path, path)
 
     def normal(self, path):
         path = machine.fold(path.replace("/", "\\"))
@@ -148,7 +178,9 @@ class Places:
                     parts.pop()
             elif part not in (".", ""):
                 parts.append(part.rstrip(". "))
-        path = ("\\\\" if unc else "") + "\\".join(parts)
+        return self.resolved(("\\\\" if unc else "") + "\\".join(parts))
+
+    def resolved(self, path):
         for root, target in self.mapped:
             if path == root or path.startswith(root + "\\"):
                 path = target + path[len(root):]
@@ -230,7 +262,7 @@ class Baseline:
         removed_at = {}
         for (name, nth), (index, subject) in trace.items():
             if name in REMOVING_CALLS:
-                removed_at.setdefault(self.paths.normal(subject), index)
+                removed_at.setdefault(self.paths.of_call(name, subject), index)
             elif name in ("RegDeleteKeyA", "RegDeleteValueA"):
                 removed_at.setdefault(machine.fold(subject), index)
         registry_start = min((index for item, index in removed_at.items() if item.startswith("HKEY_")),
@@ -378,7 +410,7 @@ def locality(base, outcome, state, failed):
         if subject == base.command:
             return len(missing), []
         return len(missing), ["the removal stopped (no restart notice)"]
-    about = base.paths.normal(subject) if subject[1:3] == ":\\" or subject.startswith("\\\\") else \
+    about = base.paths.of_call(failed[0], subject) if subject[1:3] == ":\\" or subject.startswith("\\\\") else \
         machine.fold(subject)
     # A search is about its directory, a value about its key too.
     subjects = [about]
@@ -709,7 +741,7 @@ def race_sweep(target, scenario, work, workers, step=1, log=print):
     # after its last try: those points are not run.
     gone_after = {}
     for index, name, nth, subject in calls:
-        about = base.paths.normal(subject) if subject[1:3] == ":\\" else ""
+        about = base.paths.of_call(name, subject) if subject[1:3] == ":\\" else ""
         if name in REMOVING_CALLS and about in directories and about not in base.after.files:
             gone_after[about] = index
     runs = [(action, directory, call) for action in RACE_ACTIONS for directory in directories
