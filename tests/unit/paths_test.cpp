@@ -3,9 +3,35 @@
 #include <string.h>
 
 #include "common/paths.h"
+#include "common/pattern.h"
 #include "support/sandbox.h"
 
 namespace {
+
+// Each case is matched as an ANSI name and as the same name in WCHARs.
+TEST(MatchesPattern, LettersWithoutCaseStarsAndWholeNames) {
+  struct {
+    const char* pattern;
+    const char* name;
+    bool matches;
+  } const cases[] = {
+      {"TAV*.DAT", "tav1.dat", true},       {"TAV*.DAT", "TAV.DAT", true},
+      {"*.GID", "INDEX.GIDX", false},       {"*.GID", "INDEX.GID.OLD", false},
+      {"*.*", "NOEXT", true},               {"*.TMP", "", false},
+      {"XFRLOGS?.TXT", "XFRLOGS1.TXT", true}, {"XFRLOGS?.TXT", "XFRLOGS12.TXT", false},
+      {"A*B*C", "aXbYbZc", true},           {"A*B*C", "AXBYBZ", false},
+  };
+  for (const auto& each : cases) {
+    const size_t length = strlen(each.name);
+    EXPECT_EQ(MatchesPattern(each.pattern, each.name, length, 1), each.matches) << each.pattern << " " << each.name;
+    unsigned char wide[32] = {};
+    for (size_t i = 0; i < length; ++i) wide[i * 2] = static_cast<unsigned char>(each.name[i]);
+    EXPECT_EQ(MatchesPattern(each.pattern, wide, length, 2), each.matches) << each.pattern << " " << each.name;
+  }
+  // A wide letter is the whole of its two bytes: U+0241 is no 'A'.
+  const unsigned char notA[] = {0x41, 0x02, '.', 0, 'D', 0, 'A', 0, 'T', 0};
+  EXPECT_FALSE(MatchesPattern("A.DAT", notA, 5, 2));
+}
 
 TEST(StripLastDirectory, CutsOneDirectoryAndKeepsTheBackslash) {
   struct {

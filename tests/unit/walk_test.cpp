@@ -48,6 +48,30 @@ class Walk : public SandboxTest {
   NativeCalls calls_;
 };
 
+// A name as NT keeps it: the letters given and the suffix, one letter or
+// the longest Windows allows; longer is no name.
+TEST(WidenName, TakesTheLettersGivenAndTheSuffix) {
+  const std::string longest(kMaxNameLength, 'N');
+  const std::string tooLong = longest + "N";
+  struct {
+    std::string name;
+    const char* suffix;
+    bool had;
+  } const cases[] = {
+      {"S", "", true}, {"SYSTEM", "USER", true}, {"", "USER", true}, {longest, "", true},
+      {longest, "U", false}, {tooLong, "", false},
+  };
+  for (const auto& each : cases) {
+    WideName name;
+    const bool had = WidenName(each.name.c_str(), each.name.size(), each.suffix, &name);
+    EXPECT_EQ(had, each.had) << each.name.size() << each.suffix;
+    if (!had) continue;
+    const std::string wanted = each.name + each.suffix;
+    ASSERT_EQ(name.length, wanted.size());
+    for (size_t i = 0; i < wanted.size(); ++i) EXPECT_EQ(name.text[i], static_cast<WCHAR>(wanted[i])) << i;
+  }
+}
+
 // Which files go from which of the three directories: R is P itself for a
 // value that ends in a backslash.
 TEST_F(Walk, ProductFilesByDirectory) {
@@ -91,6 +115,10 @@ TEST_F(Walk, WhatStaysKeepsItsDirectories) {
   WriteBytes("C:\\APP\\SYSTEM\\TMP\\HIDDEN.TMP", "x");
   WriteBytes("C:\\APP\\SYSTEM\\TMP\\OTHER\\A.TMP", "x");
   WriteBytes("C:\\APP\\SYSTEM\\INFO\\SYSTEM.INF", "x");
+  // Entries of long names take more than 256 bytes of a listing each.
+  const std::string longName = "C:\\APP\\SYSTEM\\TMP\\" + std::string(150, 'L');
+  WriteBytes(longName + "1.TMP", "x");
+  WriteBytes(longName + "2.TMP", "x");
   ASSERT_TRUE(SetFileAttributesA("C:\\APP\\SYSTEM\\TMP\\DEEP\\KEEP.TMP", FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesA("C:\\APP\\SYSTEM\\TMP\\HIDDEN.TMP", FILE_ATTRIBUTE_HIDDEN));
   ASSERT_TRUE(SetFileAttributesA("C:\\APP\\SYSTEM\\INFO\\SYSTEM.INF", FILE_ATTRIBUTE_SYSTEM));
@@ -100,6 +128,8 @@ TEST_F(Walk, WhatStaysKeepsItsDirectories) {
                            "C:\\APP\\SYSTEM\\TMP\\OTHER", "C:\\APP\\SYSTEM\\INFO"}) {
     EXPECT_FALSE(PathExists(gone)) << gone;
   }
+  EXPECT_FALSE(PathExists(longName + "1.TMP"));
+  EXPECT_FALSE(PathExists(longName + "2.TMP"));
   SetFileAttributesA("C:\\APP\\SYSTEM\\TMP\\DEEP\\KEEP.TMP", FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -142,6 +172,32 @@ TEST_F(Walk, NamesNoPathCanSpellGoWhereTheyMatch) {
     EXPECT_NE(lstat((host + gone).c_str(), &status), 0) << gone;
   }
   EXPECT_EQ(lstat((host + "/HELP.GID.").c_str(), &status), 0);  // its long name is no *.GID
+}
+
+// Host only (failures on demand): without every one of its native calls
+// there is no walk; and where Windows refuses the option that opens a link
+// itself (NT 4 may), a name is opened once more without it, and no more.
+TEST_F(Walk, NativeCallsAsWindowsHasThem) {
+  for (unsigned long missing = 0; missing < 4; ++missing) {
+    HostFailCall("GetProcAddress", missing, ERROR_PROC_NOT_FOUND);
+    NativeCalls calls;
+    EXPECT_FALSE(FindNativeCalls(later_, &calls)) << missing;
+    HostClearFaults();
+  }
+  WriteBytes("C:\\APP\\SYSTEM\\TMP\\A.TMP", "x");
+  WriteBytes("C:\\APP\\SYSTEM\\TMP\\B.TMP", "x");
+  HANDLE tmp = CreateFileA("C:\\APP\\SYSTEM\\TMP", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(tmp, INVALID_HANDLE_VALUE);
+  const unsigned long kInvalidParameter = 0xC000000D;
+  HostFailCall("NtCreateFile", 0, kInvalidParameter);
+  DeleteMatchesIn(calls_, tmp, "A.TMP");
+  EXPECT_FALSE(PathExists("C:\\APP\\SYSTEM\\TMP\\A.TMP"));
+  HostFailCall("NtCreateFile", 0, kInvalidParameter);
+  HostFailCall("NtCreateFile", 1, kInvalidParameter);
+  DeleteMatchesIn(calls_, tmp, "B.TMP");
+  EXPECT_TRUE(PathExists("C:\\APP\\SYSTEM\\TMP\\B.TMP"));
+  CloseHandle(tmp);
 }
 
 // Host only (another process on demand): a directory the walk holds is
