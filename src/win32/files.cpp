@@ -66,7 +66,8 @@ bool StoreAttributes(const std::string& hostPath, DWORD attributes) {
   return true;
 }
 
-bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
+// * and ?, and the DOS wildcards <, > and " (MS-FSA 2.1.4.4).
+bool HasWildcard(const std::string& name) { return name.find_first_of("*?<>\"") != std::string::npos; }
 
 bool FillFindData(const std::string& hostPath, const std::string& name, const std::string& alias,
                   WIN32_FIND_DATAA* data) {
@@ -136,14 +137,16 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
-// Whether the directory (or link) that (device, inode) names may be opened
-// with access and share beside the directory handles open on it.
-bool DirectorySharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
+bool TakesPartInSharing(DWORD access) { return SharingAccess(access) != 0; }
+
+// An open that takes part is refused when it wants what a handle that
+// takes part does not share, or does not share what such a handle has.
+bool SharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
   const DWORD wants = SharingAccess(access);
   if (wants == 0) return true;
   for (Object* object : ObjectsOf(Object::Kind::kFile)) {
     const FileObject* open = static_cast<const FileObject*>(object);
-    if (!open->directory || open->device != device || open->inode != inode) continue;
+    if (open->device != device || open->inode != inode) continue;
     const DWORD has = SharingAccess(open->access);
     if (has == 0) continue;
     if ((wants & ~open->share) != 0 || (has & ~share) != 0) return false;
@@ -151,14 +154,15 @@ bool DirectorySharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share
   return true;
 }
 
+bool LockForOthers(int fd, DWORD share) { return flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0; }
+
 // Renaming or deleting opens with DELETE access and shares everything: it
-// fails while a directory handle without FILE_SHARE_DELETE is open on the
+// fails while a handle without FILE_SHARE_DELETE is open on the file or
 // directory, or on the link itself.
 bool MayDeleteOrRename(const std::string& host) {
   struct stat status;
   return lstat(host.c_str(), &status) != 0 ||
-         DirectorySharingAllows(status.st_dev, status.st_ino, DELETE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+         SharingAllows(status.st_dev, status.st_ino, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
 namespace {
@@ -413,8 +417,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
       // NT opens a directory for its information when asked for backup
       // semantics; Windows 95 opens none.
       const Machine* machine = CurrentMachine();
-      if (!machine->settings.nt || !(flags & FILE_FLAG_BACKUP_SEMANTICS) || writing || truncate ||
-          disposition == CREATE_NEW) {
+      if (!machine->settings.nt || !(flags & FILE_FLAG_BACKUP_SEMANTICS) || truncate || disposition == CREATE_NEW) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
       }
@@ -430,7 +433,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
         if (fd >= 0) close(fd);
         return INVALID_HANDLE_VALUE;
       }
-      if (!DirectorySharingAllows(status.st_dev, status.st_ino, access, share)) {
+      if (!SharingAllows(status.st_dev, status.st_ino, access, share)) {
         close(fd);
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
@@ -450,7 +453,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
-    if (access != 0 && IsNamedInUse(resolved)) {
+    if (TakesPartInSharing(access) && IsNamedInUse(resolved)) {
       SetLastError(ERROR_SHARING_VIOLATION);
       return INVALID_HANDLE_VALUE;
     }
@@ -474,9 +477,13 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
     SetLastError(ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  // Sharing: an open without sharing takes the file's lock for itself, a
-  // shared one takes it shared; each fails while the other kind is held.
-  if (access != 0 && flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+  // Sharing: the share modes of this process's handles, then another
+  // process's lock. Within the process the locks never clash where the
+  // share modes allow: only an open without sharing locks exclusively.
+  struct stat status;
+  const bool takesPart = TakesPartInSharing(access);
+  if (fstat(fd, &status) != 0 || (takesPart && (!SharingAllows(status.st_dev, status.st_ino, access, share) ||
+                                                !LockForOthers(fd, share)))) {
     close(fd);
     SetLastError(ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
@@ -495,8 +502,10 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
   SetLastError(resolved.exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
                    ? ERROR_ALREADY_EXISTS
                    : ERROR_SUCCESS);
-  FileObject* file = new FileObject(fd, access);
+  FileObject* file = new FileObject(fd, access, share, status.st_dev, status.st_ino);
+  file->locked = takesPart;
   file->host = resolved.host;
+  file->finalPath = FinalPathOf(path, resolved, false);
   return AddObject(file, path);
 }
 
@@ -675,7 +684,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
   HostAttributes(resolved.host, &attributes);
   if (resolved.isDriveRoot || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_ACCESS_DENIED);
   if (attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
-  if (IsHeldElsewhere(resolved)) return Fail(ERROR_SHARING_VIOLATION);
+  if (IsHeldElsewhere(resolved) || !MayDeleteOrRename(resolved.host)) return Fail(ERROR_SHARING_VIOLATION);
   if (unlink(resolved.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <stddef.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,11 +114,6 @@ bool Writes(ACCESS_MASK access) {
   return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
 }
 
-bool TakesPartInSharing(ACCESS_MASK access) {
-  return (access & (GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | FILE_READ_DATA |
-                    FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_EXECUTE | DELETE)) != 0;
-}
-
 std::string SubjectBelow(const FileObject& directory, const std::u32string& name) {
   std::string subject = directory.subject;
   if (!subject.empty() && subject.back() != '\\') subject += "\\";
@@ -186,23 +180,21 @@ FileObject* OpenAt(const FileObject& parent, const std::u32string& name, ACCESS_
     if (fd >= 0) close(fd);
     return nullptr;
   }
-  // Sharing: a directory (or link) by its handles' share modes, a file by
-  // [in use] and its lock, as CreateFileA keeps them.
+  // Sharing as CreateFileA keeps it: the share modes of this process's
+  // handles, and for a file [in use] and another process's lock.
   const bool directoryLike = isDirectory || linkItself;
-  const bool shared =
-      directoryLike ? DirectorySharingAllows(opened.st_dev, opened.st_ino, access, share)
-                    : !TakesPartInSharing(access) ||
-                          (!IsInUseFile(opened.st_dev, opened.st_ino) &&
-                           flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0);
+  const bool takesPart = TakesPartInSharing(access);
+  const bool shared = !takesPart || (SharingAllows(opened.st_dev, opened.st_ino, access, share) &&
+                                     (directoryLike || (!IsInUseFile(opened.st_dev, opened.st_ino) &&
+                                                        LockForOthers(fd, share))));
   if (!shared) {
     close(fd);
     *status = kStatusSharingViolation;
     return nullptr;
   }
   FileObject* object = directoryLike ? new FileObject(fd, access, share, opened.st_dev, opened.st_ino, linkItself)
-                                     : new FileObject(fd, access);
-  object->device = opened.st_dev;
-  object->inode = opened.st_ino;
+                                     : new FileObject(fd, access, share, opened.st_dev, opened.st_ino);
+  object->locked = takesPart && !directoryLike;
   object->parentFd = fcntl(parent.fd, F_DUPFD_CLOEXEC, 0);
   object->hostName = hostName;
   const std::string directory = HostDirectoryOf(parent);
@@ -329,8 +321,10 @@ extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE handle, HANDLE event, PIO_
   if (event != nullptr || apc != nullptr) return Finish(io, kStatusNotImplemented);
   if (kind != FileDirectoryInformation && kind != FileNamesInformation) return Finish(io, kStatusInvalidInfoClass);
   const bool first = !directory->listingTaken;
-  // The mask counts at the first call only, or with a restart.
-  if (first || restart) TakeListing(directory, TextOf(mask));
+  // The mask is taken at the first call only; later calls, restarts too,
+  // keep it (as the call's documentation has it).
+  if (first) directory->mask = TextOf(mask);
+  if (first || restart) TakeListing(directory, directory->mask);
   BYTE* const out = static_cast<BYTE*>(buffer);
   size_t used = 0;
   size_t previous = 0;
