@@ -73,7 +73,8 @@ def run(where, program):
 def read_table(path=TABLE):
     """The rows of the table of known differences: {(wine, case): (layer, wine result)}.
     A row is | CASE | LAYER | WINE64 | WINE32 | ... with the case as printed
-    (in backticks), each result in backticks, or "=" where that Wine agrees."""
+    and each result in backticks; WINE32 may be "=" (as WINE64), and either
+    Wine "agrees" (with the layer: no difference there)."""
     rows = {}
     inside = False
     with open(path, encoding="utf-8") as f:
@@ -88,16 +89,20 @@ def read_table(path=TABLE):
                 continue
             cells = [c.strip() for c in line.strip().strip("|").split("|")]
             values = []
-            for cell in cells[:4]:
-                if cell == "=":
+            for index, cell in enumerate(cells[:4]):
+                if cell == "=" and index == 3:
+                    values.append(values[2])
+                elif cell == "agrees" and index >= 2:
                     values.append(None)
-                elif cell.startswith("`") and cell.endswith("`"):
+                elif len(cell) >= 2 and cell.startswith("`") and cell.endswith("`"):
                     values.append(cell[1:-1])
                 else:
-                    raise SystemExit("%s:%d: a cell that is neither `...` nor =: %s" % (path, number, cell))
+                    raise SystemExit("%s:%d: a cell that is neither `...`, = nor agrees: %s" % (path, number, cell))
             case, layer, wine64, wine32 = values
             for where, value in (("wine64", wine64), ("wine32", wine32)):
                 if value is not None:
+                    if (where, case) in rows:
+                        raise SystemExit("%s:%d: %s is listed twice" % (path, number, case))
                     rows[(where, case)] = (layer, value)
     return rows
 

@@ -118,6 +118,19 @@ FileObject::~FileObject() {
 
 FileObject* FileOf(HANDLE handle) { return static_cast<FileObject*>(LookUp(handle, Object::Kind::kFile)); }
 
+std::string HostPathOfHandle(const FileObject& file) {
+  char path[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(file.fd);
+  const ssize_t length = readlink(link.c_str(), path, sizeof(path) - 1);
+  if (length <= 0) return file.host;
+  std::string found(path, static_cast<size_t>(length));
+  const std::string deleted = " (deleted)";
+  if (found.size() > deleted.size() && found.compare(found.size() - deleted.size(), deleted.size(), deleted) == 0) {
+    found.resize(found.size() - deleted.size());
+  }
+  return found;
+}
+
 DWORD ErrorFromErrno(int error) {
   switch (error) {
     case ENOENT:
@@ -915,15 +928,46 @@ extern "C" DWORD WINAPI GetFinalPathNameByHandleA(HANDLE handle, LPSTR path, DWO
   return length;
 }
 
+namespace {
+
+// Writes a mount point's reparse data into the directory a handle holds,
+// as FSCTL_SET_REPARSE_POINT does: it needs write-data or write-attributes
+// access (MS-FSA 2.1.5.10.37), which no share mode refuses, and an empty
+// directory. On the host the directory becomes a link that stands for it.
+BOOL SetMountPoint(const FileObject& file, const void* in, DWORD inSize) {
+  if ((file.access & (FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | GENERIC_WRITE | GENERIC_ALL)) == 0) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  const unsigned char* bytes = static_cast<const unsigned char*>(in);
+  const auto get16 = [bytes](size_t at) { return static_cast<size_t>(bytes[at] | (bytes[at + 1] << 8)); };
+  DWORD tag = 0;
+  if (bytes == nullptr || inSize < 16) return Fail(ERROR_INVALID_REPARSE_DATA);
+  memcpy(&tag, bytes, sizeof(tag));
+  const size_t offset = get16(8);
+  const size_t length = get16(10);
+  if (tag != IO_REPARSE_TAG_MOUNT_POINT || 16 + offset + length > inSize || length % 2 != 0) {
+    return Fail(ERROR_INVALID_REPARSE_DATA);
+  }
+  std::u32string name;
+  for (size_t at = 16 + offset; at < 16 + offset + length; at += 2) name.push_back(static_cast<char32_t>(get16(at)));
+  if (name.compare(0, 4, U"\\??\\") != 0) return Fail(ERROR_INVALID_REPARSE_DATA);
+  const Resolved target = ResolvePath(EncodeAnsi(name.substr(4), AnsiCodePage(), nullptr).c_str());
+  if (target.error != 0) return Fail(target.error);
+  if (!file.directory || file.link) return Fail(ERROR_DIRECTORY);
+  const DWORD error = MakeLink(HostPathOfHandle(file), target.host);
+  return error == 0 ? TRUE : Fail(error);
+}
+
+}  // namespace
+
 extern "C" BOOL WINAPI DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                        DWORD outSize, LPDWORD returned, LPVOID overlapped) {
   const ApiCall call("DeviceIoControl", SubjectOf(handle));
-  (void)in;
-  (void)inSize;
   if (returned != nullptr) *returned = 0;
   if (call.Fails()) return FALSE;
   const FileObject* file = FileOf(handle);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (code == FSCTL_SET_REPARSE_POINT && overlapped == nullptr) return SetMountPoint(*file, in, inSize);
   if (code != FSCTL_GET_REPARSE_POINT || overlapped != nullptr) return Fail(ERROR_INVALID_FUNCTION);
   if (!file->link) return Fail(ERROR_NOT_A_REPARSE_POINT);
   // Every link of the machine reads as a junction: an absolute target,

@@ -224,6 +224,9 @@ struct FileObject : Object {
 };
 
 FileObject* FileOf(HANDLE handle);
+// What a handle's file or directory is on the host now: its descriptor,
+// read back, whatever was renamed meanwhile.
+std::string HostPathOfHandle(const FileObject& file);
 DWORD ErrorFromErrno(int error);
 // Whether the file, directory or link that (device, inode) names may be
 // opened with access and share beside the handles open on it, as MS-FSA

@@ -32,20 +32,6 @@ std::u32string TextOf(const UNICODE_STRING* name) {
   return DecodeUtf16(name->Buffer, name->Length / sizeof(WCHAR));
 }
 
-// What a handle's directory is on the host now: its descriptor, read back.
-std::string HostDirectoryOf(const FileObject& directory) {
-  char path[4096];
-  const std::string link = "/proc/self/fd/" + std::to_string(directory.fd);
-  const ssize_t length = readlink(link.c_str(), path, sizeof(path) - 1);
-  if (length <= 0) return directory.host;
-  std::string found(path, static_cast<size_t>(length));
-  const std::string deleted = " (deleted)";
-  if (found.size() > deleted.size() && found.compare(found.size() - deleted.size(), deleted.size(), deleted) == 0) {
-    found.resize(found.size() - deleted.size());
-  }
-  return found;
-}
-
 // The host names of a directory's entries, by its descriptor; none that no
 // Windows name can be (one with a backslash).
 std::vector<std::string> EntriesAt(int directoryFd) {
@@ -197,7 +183,7 @@ FileObject* OpenAt(const FileObject& parent, const std::u32string& name, ACCESS_
   object->locked = takesPart && !directoryLike;
   object->parentFd = fcntl(parent.fd, F_DUPFD_CLOEXEC, 0);
   object->hostName = hostName;
-  const std::string directory = HostDirectoryOf(parent);
+  const std::string directory = HostPathOfHandle(parent);
   object->host = hostName == "." ? directory : JoinHost(directory, hostName);
   const std::string windows = WindowsPathOfHost(RealHostPath(object->host, linkItself));
   object->finalPath = windows.empty() ? std::string() : "\\\\?\\" + windows;

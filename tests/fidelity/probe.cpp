@@ -35,8 +35,6 @@ const char kRoot[] = "C:\\PROBE";
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 const DWORD kBackup = FILE_FLAG_BACKUP_SEMANTICS;
 const DWORD kLinkItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-// The control code that writes a link's reparse data (FSCTL_SET_REPARSE_POINT).
-const DWORD kSetReparsePoint = 0x000900A4;
 
 void Emit(const char* area, const std::string& what, const std::string& result) {
   printf("PROBE|%s %s -> %s\n", area, what.c_str(), result.c_str());
@@ -249,7 +247,7 @@ std::string MakeMountPoint(const std::string& directory, const std::string& targ
   memcpy(buffer.data() + 16 + (substitute.size() + 1) * sizeof(char16_t), print.data(),
          print.size() * sizeof(char16_t));
   DWORD returned = 0;
-  const BOOL made = DeviceIoControl(handle, kSetReparsePoint, buffer.data(), static_cast<DWORD>(buffer.size()),
+  const BOOL made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
                                     nullptr, 0, &returned, nullptr);
   const std::string result = Outcome(made);
   Close(handle);
