@@ -65,7 +65,8 @@ std::string AttributesOf(const std::string& path) {
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void Write(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -106,7 +107,8 @@ bool RunOnTheHost(std::string command, Done done) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
     return false;
   }
   Close(process.hProcess);
@@ -133,7 +135,8 @@ void RemoveLinkThroughTheHost(const std::string& link) {
 
 // Whether CreateSymbolicLinkA made the link itself.
 bool MakeLink(const std::string& link, const std::string& target) {
-  if (CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && IsLink(link)) return true;
+  if (CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && IsLink(link))
+    return true;
   MakeLinkThroughTheHost(link, target);
   return false;
 }
@@ -247,8 +250,8 @@ std::string MakeMountPoint(const std::string& directory, const std::string& targ
   memcpy(buffer.data() + 16 + (substitute.size() + 1) * sizeof(char16_t), print.data(),
          print.size() * sizeof(char16_t));
   DWORD returned = 0;
-  const BOOL made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                    nullptr, 0, &returned, nullptr);
+  const BOOL made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                    static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
   const std::string result = Outcome(made);
   Close(handle);
   return result;
@@ -274,7 +277,8 @@ void ProbeHeld() {
     Write(held + "\\IN.TXT", "in");
     return Exists(held + "\\IN.TXT") ? "ok" : Error();
   }());
-  Emit(area, "rename a file inside", Outcome(MoveFileExA((held + "\\IN.TXT").c_str(), (held + "\\IN2.TXT").c_str(), 0)));
+  Emit(area, "rename a file inside",
+       Outcome(MoveFileExA((held + "\\IN.TXT").c_str(), (held + "\\IN2.TXT").c_str(), 0)));
   Emit(area, "delete a file inside", Outcome(DeleteFileA((held + "\\IN2.TXT").c_str())));
   Emit(area, "create a directory inside", Outcome(CreateDirectoryA((held + "\\SUB").c_str(), nullptr)));
   Emit(area, "remove a directory inside", Outcome(RemoveDirectoryA((held + "\\SUB").c_str())));
@@ -299,7 +303,8 @@ void ProbeHeld() {
   MakeDirectory(Path("ABOVE"));
   MakeDirectory(Path("ABOVE\\BELOW"));
   handle = Hold(Path("ABOVE\\BELOW"));
-  Emit(area, "rename the directory above", Outcome(MoveFileExA(Path("ABOVE").c_str(), Path("ABOVE2").c_str(), 0)));
+  Emit(area, "rename the directory above",
+       Outcome(MoveFileExA(Path("ABOVE").c_str(), Path("ABOVE2").c_str(), 0)));
   Close(handle);
   RemoveTree(Path("ABOVE"));
   RemoveTree(Path("ABOVE2"));
@@ -352,8 +357,8 @@ void ProbeLinks() {
   unsigned char reparse[1024];
   DWORD returned = 0;
   Emit(area, "opened itself, FSCTL_GET_REPARSE_POINT",
-       Outcome(DeviceIoControl(itself, FSCTL_GET_REPARSE_POINT, nullptr, 0, reparse, sizeof(reparse), &returned,
-                               nullptr)));
+       Outcome(DeviceIoControl(itself, FSCTL_GET_REPARSE_POINT, nullptr, 0, reparse, sizeof(reparse),
+                               &returned, nullptr)));
   Close(itself);
   HANDLE followed = Open(link, 0, kShareAll, kBackup);
   Emit(area, "opened followed, attributes",
@@ -399,16 +404,54 @@ void ProbeSearches() {
   const char* area = "search";
   const std::string directory = Path("S");
   MakeDirectory(directory);
-  for (const char* name : {"A.B", "AB", "ABC.TXT", "ABCD.TXT", "NOEXT", "LONGER NAME.TEXT", "X.TXT.BAK", "Z"}) {
+  for (const char* name :
+       {"A.B", "AB", "ABC.TXT", "ABCD.TXT", "NOEXT", "LONGER NAME.TEXT", "X.TXT.BAK", "Z"}) {
     Write(directory + "\\" + name, name);
   }
   MakeDirectory(directory + "\\SUBDIR");
-  const char* patterns[] = {"*", "*.*", "*.", "*.TXT", "?", "??", "???", "A?.B", "A?", "AB?", "ABC?.TXT",
-                            "*.TXT.", "ABC.TXT.", "ABC.TXT ", "ABC.TXT. .", "NOEXT.", "NOEXT..", "*. ",
-                            "A<", "<.TXT", "<.", "A>", "AB>", "A>>", "ABC>.TXT", "A\"B", "NOEXT\"", "*\"",
-                            "ABC.T>T", "LONGER*", "LONGER NAME.TEX", "LONGER NAME.TEX*", "*.TEX", "*.TEX?",
-                            "X.TXT.*", "*.BAK", "SUBDIR", "SUBDIR\\*", "MISSING*", "MISSING", "."};
-  for (const char* pattern : patterns) Emit(area, std::string("\"") + pattern + "\"", Search(directory + "\\" + pattern));
+  const char* patterns[] = {"*",
+                            "*.*",
+                            "*.",
+                            "*.TXT",
+                            "?",
+                            "??",
+                            "???",
+                            "A?.B",
+                            "A?",
+                            "AB?",
+                            "ABC?.TXT",
+                            "*.TXT.",
+                            "ABC.TXT.",
+                            "ABC.TXT ",
+                            "ABC.TXT. .",
+                            "NOEXT.",
+                            "NOEXT..",
+                            "*. ",
+                            "A<",
+                            "<.TXT",
+                            "<.",
+                            "A>",
+                            "AB>",
+                            "A>>",
+                            "ABC>.TXT",
+                            "A\"B",
+                            "NOEXT\"",
+                            "*\"",
+                            "ABC.T>T",
+                            "LONGER*",
+                            "LONGER NAME.TEX",
+                            "LONGER NAME.TEX*",
+                            "*.TEX",
+                            "*.TEX?",
+                            "X.TXT.*",
+                            "*.BAK",
+                            "SUBDIR",
+                            "SUBDIR\\*",
+                            "MISSING*",
+                            "MISSING",
+                            "."};
+  for (const char* pattern : patterns)
+    Emit(area, std::string("\"") + pattern + "\"", Search(directory + "\\" + pattern));
   // A name found by its 8.3 alias: the alias of LONGER NAME.TEXT.
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((directory + "\\LONGER NAME.TEXT").c_str(), &found);
@@ -416,7 +459,8 @@ void ProbeSearches() {
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
   Emit(area, "an alias is given", alias.empty() ? "no" : "yes");
   Emit(area, "the alias searched", alias.empty() ? "none" : Search(directory + "\\" + alias));
-  Emit(area, "the alias with a wildcard", alias.empty() ? "none" : Search(directory + "\\" + alias.substr(0, 5) + "*"));
+  Emit(area, "the alias with a wildcard",
+       alias.empty() ? "none" : Search(directory + "\\" + alias.substr(0, 5) + "*"));
   Emit(area, "the alias's attributes", alias.empty() ? "none" : AttributesOf(directory + "\\" + alias));
   // Best fit: a name in fullwidth letters is listed in its ASCII look-alikes
   // and found again only by what it is.
@@ -481,7 +525,8 @@ std::string ShortShape(const std::string& path) {
     }
     at = end + 1;
   }
-  return IndexOfPath(result, kBackup) == IndexOfPath(path, kBackup) ? "8.3, the same file" : "8.3, another file";
+  return IndexOfPath(result, kBackup) == IndexOfPath(path, kBackup) ? "8.3, the same file"
+                                                                    : "8.3, another file";
 }
 
 void ProbePaths() {
@@ -490,13 +535,27 @@ void ProbePaths() {
   Write(Path("DIR\\FILE.TXT"), "file");
   MakeDirectory(Path("LONG DIRECTORY"));
   Write(Path("LONG DIRECTORY\\LONG FILE NAME.TEXT"), "long");
-  const char* fulls[] = {"C:\\PROBE\\DIR.",        "C:\\PROBE\\DIR..",        "C:\\PROBE\\DIR. .",
-                         "C:\\PROBE\\DIR .",       "C:\\PROBE\\.\\DIR",      "C:\\PROBE\\DIR\\.",
-                         "C:\\PROBE\\DIR\\..",     "C:\\PROBE\\DIR\\..\\..\\..\\..", "C:/PROBE/DIR/FILE.TXT",
-                         "C:\\PROBE\\\\DIR",       "C:\\PROBE\\DIR\\",       "C:\\PROBE\\DIR.\\FILE.TXT",
-                         "C:\\PROBE\\DIR..\\FILE.TXT", "C:\\PROBE\\DIR \\FILE.TXT", "C:\\PROBE\\DIR. \\FILE.TXT",
-                         "C:\\PROBE\\DIR\\...",    "C:\\PROBE\\DIR\\...\\X", "\\\\SERVER\\SHARE\\DIR\\..\\..",
-                         "\\PROBE\\DIR",           "C:",                     "C:PROBE",
+  const char* fulls[] = {"C:\\PROBE\\DIR.",
+                         "C:\\PROBE\\DIR..",
+                         "C:\\PROBE\\DIR. .",
+                         "C:\\PROBE\\DIR .",
+                         "C:\\PROBE\\.\\DIR",
+                         "C:\\PROBE\\DIR\\.",
+                         "C:\\PROBE\\DIR\\..",
+                         "C:\\PROBE\\DIR\\..\\..\\..\\..",
+                         "C:/PROBE/DIR/FILE.TXT",
+                         "C:\\PROBE\\\\DIR",
+                         "C:\\PROBE\\DIR\\",
+                         "C:\\PROBE\\DIR.\\FILE.TXT",
+                         "C:\\PROBE\\DIR..\\FILE.TXT",
+                         "C:\\PROBE\\DIR \\FILE.TXT",
+                         "C:\\PROBE\\DIR. \\FILE.TXT",
+                         "C:\\PROBE\\DIR\\...",
+                         "C:\\PROBE\\DIR\\...\\X",
+                         "\\\\SERVER\\SHARE\\DIR\\..\\..",
+                         "\\PROBE\\DIR",
+                         "C:",
+                         "C:PROBE",
                          "C:\\PROBE\\DIR\\FILE.TXT:STREAM"};
   for (const char* path : fulls) Emit(area, std::string("full \"") + path + "\"", Full(path));
   Emit(area, "full \"\"", Full(""));
@@ -513,20 +572,24 @@ void ProbePaths() {
   MakeDirectory(deep);
   for (size_t length : {247, 248, 259, 260}) {
     std::string path = deep + "\\" + std::string(length - deep.size() - 1, 'F');
-    Emit(area, "directory made at " + Number(length) + " characters", Outcome(CreateDirectoryA(path.c_str(), nullptr)));
+    Emit(area, "directory made at " + Number(length) + " characters",
+         Outcome(CreateDirectoryA(path.c_str(), nullptr)));
     RemoveDirectoryA(path.c_str());
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    Emit(area, "file made at " + Number(length) + " characters", file != INVALID_HANDLE_VALUE ? "ok" : Error());
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    Emit(area, "file made at " + Number(length) + " characters",
+         file != INVALID_HANDLE_VALUE ? "ok" : Error());
     Close(file);
     DeleteFileA(path.c_str());
   }
   RemoveTree(deep);
 
-  const char* shorts[] = {"C:\\PROBE\\DIR\\FILE.TXT", "C:\\PROBE\\DIR.\\FILE.TXT", "C:\\PROBE\\DIR\\FILE.TXT.",
-                          "C:\\PROBE\\.\\DIR\\FILE.TXT", "C:\\PROBE\\DIR\\..\\DIR\\FILE.TXT",
-                          "C:/PROBE/DIR/FILE.TXT", "C:\\PROBE\\\\DIR\\FILE.TXT", "C:\\PROBE\\DIR\\",
-                          "C:\\PROBE\\DIR .\\FILE.TXT", "C:\\PROBE\\dir\\file.txt", "C:\\PROBE\\DIR\\MISSING.TXT",
-                          "C:\\PROBE\\MISSING\\FILE.TXT"};
+  const char* shorts[] = {"C:\\PROBE\\DIR\\FILE.TXT",          "C:\\PROBE\\DIR.\\FILE.TXT",
+                          "C:\\PROBE\\DIR\\FILE.TXT.",         "C:\\PROBE\\.\\DIR\\FILE.TXT",
+                          "C:\\PROBE\\DIR\\..\\DIR\\FILE.TXT", "C:/PROBE/DIR/FILE.TXT",
+                          "C:\\PROBE\\\\DIR\\FILE.TXT",        "C:\\PROBE\\DIR\\",
+                          "C:\\PROBE\\DIR .\\FILE.TXT",        "C:\\PROBE\\dir\\file.txt",
+                          "C:\\PROBE\\DIR\\MISSING.TXT",       "C:\\PROBE\\MISSING\\FILE.TXT"};
   for (const char* path : shorts) Emit(area, std::string("short \"") + path + "\"", Short(path));
   Emit(area, "short \"\"", Short(""));
   Emit(area, "short of a long file", ShortShape(Path("LONG DIRECTORY\\LONG FILE NAME.TEXT")));
@@ -568,7 +631,10 @@ void ProbeFinalPaths(const LaterCalls& later) {
     }
     char buffer[MAX_PATH];
     const DWORD length = later.finalPathName(handle, buffer, sizeof(buffer), 0);
-    Emit(area, each.what, length == 0 ? Error() : length >= sizeof(buffer) ? "needs " + Number(length) : buffer);
+    Emit(area, each.what,
+         length == 0                ? Error()
+         : length >= sizeof(buffer) ? "needs " + Number(length)
+                                    : buffer);
     Close(handle);
   }
   HANDLE handle = Open(Path("Final Dir"), 0, kShareAll, kBackup);
@@ -582,10 +648,12 @@ void ProbeFinalPaths(const LaterCalls& later) {
 // ---- the native calls ----
 
 struct Native {
-  NTSTATUS(NTAPI* createFile)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
-                              ULONG, ULONG, ULONG, PVOID, ULONG);
-  NTSTATUS(NTAPI* queryDirectory)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                  FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
+  NTSTATUS(NTAPI* createFile)
+  (PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG,
+   PVOID, ULONG);
+  NTSTATUS(NTAPI* queryDirectory)
+  (HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS, BOOLEAN,
+   PUNICODE_STRING, BOOLEAN);
   NTSTATUS(NTAPI* setInformation)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
   NTSTATUS(NTAPI* close)(HANDLE);
 };
@@ -601,8 +669,8 @@ struct Wide {
   UNICODE_STRING string;
 };
 
-NTSTATUS OpenAt(const Native& native, HANDLE directory, const std::string& name, ACCESS_MASK access, ULONG share,
-                ULONG options, HANDLE* opened) {
+NTSTATUS OpenAt(const Native& native, HANDLE directory, const std::string& name, ACCESS_MASK access,
+                ULONG share, ULONG options, HANDLE* opened) {
   Wide text(name);
   OBJECT_ATTRIBUTES attributes = {};
   attributes.Length = sizeof(attributes);
@@ -621,8 +689,8 @@ std::string Listing(const Native& native, HANDLE directory, bool single, bool re
   alignas(8) unsigned char buffer[4096];
   IO_STATUS_BLOCK io = {};
   Wide wanted(mask != nullptr ? mask : "");
-  const NTSTATUS status = native.queryDirectory(directory, nullptr, nullptr, nullptr, &io, buffer, sizeof(buffer),
-                                                FileDirectoryInformation, single ? 1 : 0,
+  const NTSTATUS status = native.queryDirectory(directory, nullptr, nullptr, nullptr, &io, buffer,
+                                                sizeof(buffer), FileDirectoryInformation, single ? 1 : 0,
                                                 mask != nullptr ? &wanted.string : nullptr, restart ? 1 : 0);
   if (status != 0) return Status(status);
   std::vector<std::string> names;
@@ -638,7 +706,8 @@ std::string Listing(const Native& native, HANDLE directory, bool single, bool re
       name.push_back(letter < 0x80 ? static_cast<char>(letter) : '?');
     }
     names.push_back(name);
-    if (attributesOf != nullptr && name == attributesOf) attributes = " " + name + "=" + Hex(entry.FileAttributes);
+    if (attributesOf != nullptr && name == attributesOf)
+      attributes = " " + name + "=" + Hex(entry.FileAttributes);
     if (entry.NextEntryOffset == 0) break;
     at += entry.NextEntryOffset;
   }
@@ -651,7 +720,8 @@ std::string Delete(const Native& native, HANDLE handle) {
   FILE_DISPOSITION_INFORMATION disposition = {};
   disposition.DoDeleteFile = TRUE;
   IO_STATUS_BLOCK io = {};
-  return Status(native.setInformation(handle, &io, &disposition, sizeof(disposition), FileDispositionInformation));
+  return Status(
+      native.setInformation(handle, &io, &disposition, sizeof(disposition), FileDispositionInformation));
 }
 
 void ProbeNative(const Native& native) {
@@ -695,12 +765,14 @@ void ProbeNative(const Native& native) {
   };
   for (const auto& each : opens) {
     HANDLE opened;
-    const NTSTATUS status = OpenAt(native, directory, each.name, FILE_READ_ATTRIBUTES, kShareAll, each.options, &opened);
+    const NTSTATUS status =
+        OpenAt(native, directory, each.name, FILE_READ_ATTRIBUTES, kShareAll, each.options, &opened);
     std::string result = Status(status);
     if (status == 0) {
       BY_HANDLE_FILE_INFORMATION info = {};
       result += GetFileInformationByHandle(opened, &info) ? ", attributes " + Hex(info.dwFileAttributes) : "";
-      if (std::string(each.name).empty()) result += IndexOf(opened) == IndexOf(directory) ? ", itself" : ", another";
+      if (std::string(each.name).empty())
+        result += IndexOf(opened) == IndexOf(directory) ? ", itself" : ", another";
       native.close(opened);
     }
     Emit(area, std::string("NtCreateFile ") + each.what, result);
@@ -711,7 +783,9 @@ void ProbeNative(const Native& native) {
     const std::string alias = search != INVALID_HANDLE_VALUE ? found.cAlternateFileName : "";
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
     HANDLE opened;
-    const NTSTATUS status = alias.empty() ? -1 : OpenAt(native, directory, alias, FILE_READ_ATTRIBUTES, kShareAll, kFile, &opened);
+    const NTSTATUS status =
+        alias.empty() ? -1
+                      : OpenAt(native, directory, alias, FILE_READ_ATTRIBUTES, kShareAll, kFile, &opened);
     Emit(area, "NtCreateFile by an 8.3 alias", alias.empty() ? "no alias" : Status(status));
     if (!alias.empty() && status == 0) native.close(opened);
   }
@@ -724,12 +798,11 @@ void ProbeNative(const Native& native) {
       if (status == 0) native.close(second);
       return Status(status);
     }());
-    Emit(area, "NtCreateFile GREAD/R then RATTR/0",
-         [&] {
-           const NTSTATUS status = OpenAt(native, directory, "FILE.TXT", FILE_READ_ATTRIBUTES, 0, kFile, &second);
-           if (status == 0) native.close(second);
-           return Status(status);
-         }());
+    Emit(area, "NtCreateFile GREAD/R then RATTR/0", [&] {
+      const NTSTATUS status = OpenAt(native, directory, "FILE.TXT", FILE_READ_ATTRIBUTES, 0, kFile, &second);
+      if (status == 0) native.close(second);
+      return Status(status);
+    }());
     native.close(first);
   }
   {
@@ -751,7 +824,8 @@ void ProbeNative(const Native& native) {
   Emit(area, "NtQueryDirectoryFile next one", Listing(native, directory, true, false, nullptr));
   Emit(area, "NtQueryDirectoryFile the next one", Listing(native, directory, true, false, nullptr));
   Emit(area, "NtQueryDirectoryFile restart with a mask", Listing(native, directory, false, true, "*.TXT"));
-  Emit(area, "NtQueryDirectoryFile restart with a DOS mask", Listing(native, directory, false, true, "<.TXT"));
+  Emit(area, "NtQueryDirectoryFile restart with a DOS mask",
+       Listing(native, directory, false, true, "<.TXT"));
   Emit(area, "NtQueryDirectoryFile restart with a mask that matches nothing",
        Listing(native, directory, false, true, "*.NONE"));
   {
@@ -768,9 +842,11 @@ void ProbeNative(const Native& native) {
     HANDLE file;
     OpenAt(native, directory, "B.TXT", DELETE, kShareAll, kFile, &file);
     Emit(area, "FileDispositionInformation a file", Delete(native, file));
-    Emit(area, "FileDispositionInformation a file, its attributes before the close", AttributesOf(top + "\\B.TXT"));
+    Emit(area, "FileDispositionInformation a file, its attributes before the close",
+         AttributesOf(top + "\\B.TXT"));
     native.close(file);
-    Emit(area, "FileDispositionInformation a file, its attributes after the close", AttributesOf(top + "\\B.TXT"));
+    Emit(area, "FileDispositionInformation a file, its attributes after the close",
+         AttributesOf(top + "\\B.TXT"));
   }
   {
     Write(top + "\\RO.TXT", "read-only");
@@ -799,7 +875,8 @@ void ProbeNative(const Native& native) {
     Emit(area, "FileDispositionInformation a link", Delete(native, link));
     native.close(link);
     Emit(area, "FileDispositionInformation a link, the link after", AttributesOf(top + "\\LINK"));
-    Emit(area, "FileDispositionInformation a link, its target's file after", AttributesOf(Path("NTARGET\\KEEP.TXT")));
+    Emit(area, "FileDispositionInformation a link, its target's file after",
+         AttributesOf(Path("NTARGET\\KEEP.TXT")));
   }
   {
     HANDLE file;
@@ -822,7 +899,8 @@ void ProbeFileIds(const LaterCalls& later) {
   MakeDirectory(Path("ID DIRECTORY"));
   Write(Path("ID DIRECTORY\\ID FILE.TXT"), "id");
   MakeLink(Path("IDLINK"), Path("ID DIRECTORY"));
-  const auto idOf = [&later](const std::string& path, DWORD flags, FILE_ID_INFO* id, BY_HANDLE_FILE_INFORMATION* info) {
+  const auto idOf = [&later](const std::string& path, DWORD flags, FILE_ID_INFO* id,
+                             BY_HANDLE_FILE_INFORMATION* info) {
     HANDLE handle = Open(path, 0, kShareAll, flags);
     if (handle == INVALID_HANDLE_VALUE) return Error();
     const BOOL got = later.fileInformation(handle, FileIdInfo, id, sizeof(*id));
@@ -842,18 +920,23 @@ void ProbeFileIds(const LaterCalls& later) {
   idOf(Path("id directory"), kBackup, &alias, &other);
   idOf(Path("IDLINK"), kBackup, &throughLink, &other);
   Emit(area, "the same ID in another case", memcmp(&alias, &directory, sizeof(alias)) == 0 ? "yes" : "no");
-  Emit(area, "the same ID through a link", memcmp(&throughLink, &directory, sizeof(alias)) == 0 ? "yes" : "no");
-  Emit(area, "another ID for a file", memcmp(&file.FileId, &directory.FileId, sizeof(file.FileId)) != 0 ? "yes" : "no");
+  Emit(area, "the same ID through a link",
+       memcmp(&throughLink, &directory, sizeof(alias)) == 0 ? "yes" : "no");
+  Emit(area, "another ID for a file",
+       memcmp(&file.FileId, &directory.FileId, sizeof(file.FileId)) != 0 ? "yes" : "no");
   Emit(area, "the volume serial number's low half",
-       static_cast<DWORD>(directory.VolumeSerialNumber) == directoryInfo.dwVolumeSerialNumber ? "the 32-bit one"
-                                                                                            : "another");
+       static_cast<DWORD>(directory.VolumeSerialNumber) == directoryInfo.dwVolumeSerialNumber
+           ? "the 32-bit one"
+           : "another");
   ULONGLONG low = 0;
   for (int i = 7; i >= 0; --i) low = (low << 8) | directory.FileId.Identifier[i];
-  const ULONGLONG index = (static_cast<ULONGLONG>(directoryInfo.nFileIndexHigh) << 32) | directoryInfo.nFileIndexLow;
+  const ULONGLONG index =
+      (static_cast<ULONGLONG>(directoryInfo.nFileIndexHigh) << 32) | directoryInfo.nFileIndexLow;
   Emit(area, "the ID's low half", low == index ? "the file index" : "another");
   HANDLE handle = Open(Path("ID DIRECTORY"), 0, kShareAll, kBackup);
   FILE_ID_INFO small;
-  Emit(area, "FileIdInfo into too small a buffer", Outcome(later.fileInformation(handle, FileIdInfo, &small, 8)));
+  Emit(area, "FileIdInfo into too small a buffer",
+       Outcome(later.fileInformation(handle, FileIdInfo, &small, 8)));
   Close(handle);
   RemoveTree(Path("IDLINK"));
   RemoveTree(Path("ID DIRECTORY"));
@@ -892,7 +975,8 @@ int main() {
   ProbeFinalPaths(later);
   FARPROC found[4];
   Native native;
-  if (FindSystemCalls("NTDLL.DLL", "NtCreateFile\0NtQueryDirectoryFile\0NtSetInformationFile\0NtClose\0", found)) {
+  if (FindSystemCalls("NTDLL.DLL", "NtCreateFile\0NtQueryDirectoryFile\0NtSetInformationFile\0NtClose\0",
+                      found)) {
     native.createFile = AsCall<decltype(native.createFile)>(found[0]);
     native.queryDirectory = AsCall<decltype(native.queryDirectory)>(found[1]);
     native.setInformation = AsCall<decltype(native.setInformation)>(found[2]);

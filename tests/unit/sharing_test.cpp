@@ -24,28 +24,33 @@ struct ShareCase {
 };
 
 const ShareCase kShareCases[] = {
-    {"reading shared for reading, then reading", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, kShareAll, true},
-    {"reading shared for reading, then writing", GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kShareAll, false},
+    {"reading shared for reading, then reading", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, kShareAll,
+     true},
+    {"reading shared for reading, then writing", GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kShareAll,
+     false},
     {"reading shared for reading, then deleting", GENERIC_READ, FILE_SHARE_READ, DELETE, kShareAll, false},
     {"reading shared for all, then deleting", GENERIC_READ, kShareAll, DELETE, kShareAll, true},
     {"reading, then reading that shares nothing", GENERIC_READ, kShareAll, GENERIC_READ, 0, false},
     {"reading sharing nothing, then attributes", GENERIC_READ, 0, FILE_READ_ATTRIBUTES, 0, true},
     {"reading sharing nothing, then writing attributes", GENERIC_READ, 0, FILE_WRITE_ATTRIBUTES, 0, true},
     {"reading sharing nothing, then access 0", GENERIC_READ, 0, 0, 0, true},
-    {"attributes sharing nothing, then reading sharing nothing", FILE_READ_ATTRIBUTES, 0, GENERIC_READ, 0, true},
-    {"access 0 sharing nothing, then deleting sharing nothing", 0, 0, DELETE, 0, true},
-    {"deleting, then reading that shares reading only", DELETE, kShareAll, GENERIC_READ, FILE_SHARE_READ, false},
-    {"writing shared for writing, then writing", GENERIC_WRITE, FILE_SHARE_WRITE, GENERIC_WRITE, FILE_SHARE_WRITE,
+    {"attributes sharing nothing, then reading sharing nothing", FILE_READ_ATTRIBUTES, 0, GENERIC_READ, 0,
      true},
+    {"access 0 sharing nothing, then deleting sharing nothing", 0, 0, DELETE, 0, true},
+    {"deleting, then reading that shares reading only", DELETE, kShareAll, GENERIC_READ, FILE_SHARE_READ,
+     false},
+    {"writing shared for writing, then writing", GENERIC_WRITE, FILE_SHARE_WRITE, GENERIC_WRITE,
+     FILE_SHARE_WRITE, true},
 };
 
 void CheckSharing(const std::string& path, DWORD flags) {
   for (const ShareCase& each : kShareCases) {
-    HANDLE first = CreateFileA(path.c_str(), each.firstAccess, each.firstShare, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE first =
+        CreateFileA(path.c_str(), each.firstAccess, each.firstShare, nullptr, OPEN_EXISTING, flags, nullptr);
     ASSERT_NE(first, INVALID_HANDLE_VALUE) << each.what << ": error " << GetLastError();
     SetLastError(0xDEADBEEF);
-    HANDLE second =
-        CreateFileA(path.c_str(), each.secondAccess, each.secondShare, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE second = CreateFileA(path.c_str(), each.secondAccess, each.secondShare, nullptr, OPEN_EXISTING,
+                                flags, nullptr);
     if (each.allowed) {
       EXPECT_NE(second, INVALID_HANDLE_VALUE) << path << ", " << each.what << ": error " << GetLastError();
     } else {
@@ -81,7 +86,8 @@ TEST_F(Sharing, DeletingAndRenamingAsAnotherOpen) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(MoveFileExA("C:\\SANDBOX\\HELD.TXT", "C:\\SANDBOX\\MOVED.TXT", 0) != FALSE, each.allowed)
         << "share " << each.share;
-    EXPECT_EQ(DeleteFileA(each.allowed ? "C:\\SANDBOX\\MOVED.TXT" : "C:\\SANDBOX\\HELD.TXT") != FALSE, each.allowed)
+    EXPECT_EQ(DeleteFileA(each.allowed ? "C:\\SANDBOX\\MOVED.TXT" : "C:\\SANDBOX\\HELD.TXT") != FALSE,
+              each.allowed)
         << "share " << each.share;
     if (!each.allowed) {
       EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
