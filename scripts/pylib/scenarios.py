@@ -36,6 +36,11 @@ A scenario file (tests/scenarios/*.scn) has sections:
                unchanged: yes
                race: a line of races.txt (the race as given, done or
                refused ERROR; host only)
+               link: PATH (a link stands there)
+
+A race must happen: each [races] line must be carried out (races.txt has
+it, done or refused), and each --swap=PATH=TARGET of the command must leave
+a link at PATH; a scenario whose race did not happen fails.
 
 %WINDOWS% and %SYSTEM% stand for the Windows and system directory of the
 target. Every scenario also gets a canary file and key outside the product's
@@ -578,12 +583,36 @@ def check(scenario, target, outcome):
                                 (args[0], args[1], args[2], found and machine.format_value(*found, codec(scenario))))
         elif kind == "race" and args[0] not in outcome.races:
             failures.append("no race %s: %s" % (args[0], outcome.races or "none carried out"))
+        elif kind == "link" and not is_link(outcome.drive, args[0]):
+            failures.append("no link at %s" % args[0])
         elif kind == "unchanged" and outcome.unchanged:
             failures.append("the machine changed: " + "; ".join(outcome.unchanged))
         elif kind not in ("exit", "file", "no file", "attributes", "key", "no key", "value", "no value",
-                          "value contains", "unchanged", "box", "boxes", "call", "calls", "content", "race"):
+                          "value contains", "unchanged", "box", "boxes", "call", "calls", "content", "race", "link"):
             failures.append("unknown expectation '%s'" % kind)
-    return failures
+    return failures + races_missed(scenario, target, outcome, places)
+
+
+def is_link(drive, windows_path):
+    host = machine.lookup(drive, windows_path)
+    return host is not None and os.path.islink(host)
+
+
+def races_missed(scenario, target, outcome, places):
+    """A race that did not happen fails the scenario: it would test another
+    machine than the one it describes."""
+    missed = []
+    if target.name == "host":
+        for line in scenario.races:
+            race = expand(line, places)
+            if not any(done.startswith(race + " ") for done in outcome.races):
+                missed.append("the race %s did not happen: %s" % (race, outcome.races or "none carried out"))
+    for word in expand(scenario.settings["command"], places).split(" "):
+        if word.startswith("--swap="):
+            path = word[len("--swap="):].partition("=")[0]
+            if not is_link(outcome.drive, path):
+                missed.append("the swap of %s made no link there: the race did not happen" % path)
+    return missed
 
 
 def main():

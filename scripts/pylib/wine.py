@@ -115,11 +115,14 @@ class Wine:
         env.update(extra or {})
         return env
 
-    def run(self, prefix, command, extra_env=None, timeout=600):
+    def run(self, prefix, command, extra_env=None, timeout=600, cwd=None):
+        """Runs command in the prefix; cwd (a host directory) becomes the
+        program's current directory, on drive C: when it lies there."""
         if self.as_root:
             command = ["setpriv", "--reuid=%d" % self.uid, "--regid=%d" % self.gid, "--clear-groups"] + command
         return subprocess.run(command, env=self.environment(prefix, extra_env), stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, universal_newlines=True, errors="replace", timeout=timeout)
+                              stderr=subprocess.STDOUT, universal_newlines=True, errors="replace", timeout=timeout,
+                              cwd=cwd)
 
     def give(self, path):
         """Hands a file or tree made by this script to the unprivileged user."""

@@ -66,7 +66,8 @@ bool StoreAttributes(const std::string& hostPath, DWORD attributes) {
   return true;
 }
 
-bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
+// * and ?, and the DOS wildcards <, > and " (MS-FSA 2.1.4.4).
+bool HasWildcard(const std::string& name) { return name.find_first_of("*?<>\"") != std::string::npos; }
 
 bool FillFindData(const std::string& hostPath, const std::string& name, const std::string& alias,
                   WIN32_FIND_DATAA* data) {
@@ -117,6 +118,19 @@ FileObject::~FileObject() {
 
 FileObject* FileOf(HANDLE handle) { return static_cast<FileObject*>(LookUp(handle, Object::Kind::kFile)); }
 
+std::string HostPathOfHandle(const FileObject& file) {
+  char path[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(file.fd);
+  const ssize_t length = readlink(link.c_str(), path, sizeof(path) - 1);
+  if (length <= 0) return file.host;
+  std::string found(path, static_cast<size_t>(length));
+  const std::string deleted = " (deleted)";
+  if (found.size() > deleted.size() && found.compare(found.size() - deleted.size(), deleted.size(), deleted) == 0) {
+    found.resize(found.size() - deleted.size());
+  }
+  return found;
+}
+
 DWORD ErrorFromErrno(int error) {
   switch (error) {
     case ENOENT:
@@ -136,14 +150,16 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
-// Whether the directory (or link) that (device, inode) names may be opened
-// with access and share beside the directory handles open on it.
-bool DirectorySharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
+bool TakesPartInSharing(DWORD access) { return SharingAccess(access) != 0; }
+
+// An open that takes part is refused when it wants what a handle that
+// takes part does not share, or does not share what such a handle has.
+bool SharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
   const DWORD wants = SharingAccess(access);
   if (wants == 0) return true;
   for (Object* object : ObjectsOf(Object::Kind::kFile)) {
     const FileObject* open = static_cast<const FileObject*>(object);
-    if (!open->directory || open->device != device || open->inode != inode) continue;
+    if (open->device != device || open->inode != inode) continue;
     const DWORD has = SharingAccess(open->access);
     if (has == 0) continue;
     if ((wants & ~open->share) != 0 || (has & ~share) != 0) return false;
@@ -151,14 +167,15 @@ bool DirectorySharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share
   return true;
 }
 
+bool LockForOthers(int fd, DWORD share) { return flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0; }
+
 // Renaming or deleting opens with DELETE access and shares everything: it
-// fails while a directory handle without FILE_SHARE_DELETE is open on the
+// fails while a handle without FILE_SHARE_DELETE is open on the file or
 // directory, or on the link itself.
 bool MayDeleteOrRename(const std::string& host) {
   struct stat status;
   return lstat(host.c_str(), &status) != 0 ||
-         DirectorySharingAllows(status.st_dev, status.st_ino, DELETE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+         SharingAllows(status.st_dev, status.st_ino, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
 namespace {
@@ -413,8 +430,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
       // NT opens a directory for its information when asked for backup
       // semantics; Windows 95 opens none.
       const Machine* machine = CurrentMachine();
-      if (!machine->settings.nt || !(flags & FILE_FLAG_BACKUP_SEMANTICS) || writing || truncate ||
-          disposition == CREATE_NEW) {
+      if (!machine->settings.nt || !(flags & FILE_FLAG_BACKUP_SEMANTICS) || truncate || disposition == CREATE_NEW) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
       }
@@ -430,7 +446,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
         if (fd >= 0) close(fd);
         return INVALID_HANDLE_VALUE;
       }
-      if (!DirectorySharingAllows(status.st_dev, status.st_ino, access, share)) {
+      if (!SharingAllows(status.st_dev, status.st_ino, access, share)) {
         close(fd);
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
@@ -450,7 +466,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
-    if (access != 0 && IsNamedInUse(resolved)) {
+    if (TakesPartInSharing(access) && IsNamedInUse(resolved)) {
       SetLastError(ERROR_SHARING_VIOLATION);
       return INVALID_HANDLE_VALUE;
     }
@@ -474,9 +490,13 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
     SetLastError(ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  // Sharing: an open without sharing takes the file's lock for itself, a
-  // shared one takes it shared; each fails while the other kind is held.
-  if (access != 0 && flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+  // Sharing: the share modes of this process's handles, then another
+  // process's lock. Within the process the locks never clash where the
+  // share modes allow: only an open without sharing locks exclusively.
+  struct stat status;
+  const bool takesPart = TakesPartInSharing(access);
+  if (fstat(fd, &status) != 0 || (takesPart && (!SharingAllows(status.st_dev, status.st_ino, access, share) ||
+                                                !LockForOthers(fd, share)))) {
     close(fd);
     SetLastError(ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
@@ -495,8 +515,10 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
   SetLastError(resolved.exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)
                    ? ERROR_ALREADY_EXISTS
                    : ERROR_SUCCESS);
-  FileObject* file = new FileObject(fd, access);
+  FileObject* file = new FileObject(fd, access, share, status.st_dev, status.st_ino);
+  file->locked = takesPart;
   file->host = resolved.host;
+  file->finalPath = FinalPathOf(path, resolved, false);
   return AddObject(file, path);
 }
 
@@ -675,7 +697,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
   HostAttributes(resolved.host, &attributes);
   if (resolved.isDriveRoot || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_ACCESS_DENIED);
   if (attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
-  if (IsHeldElsewhere(resolved)) return Fail(ERROR_SHARING_VIOLATION);
+  if (IsHeldElsewhere(resolved) || !MayDeleteOrRename(resolved.host)) return Fail(ERROR_SHARING_VIOLATION);
   if (unlink(resolved.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
@@ -906,15 +928,46 @@ extern "C" DWORD WINAPI GetFinalPathNameByHandleA(HANDLE handle, LPSTR path, DWO
   return length;
 }
 
+namespace {
+
+// Writes a mount point's reparse data into the directory a handle holds,
+// as FSCTL_SET_REPARSE_POINT does: it needs write-data or write-attributes
+// access (MS-FSA 2.1.5.10.37), which no share mode refuses, and an empty
+// directory. On the host the directory becomes a link that stands for it.
+BOOL SetMountPoint(const FileObject& file, const void* in, DWORD inSize) {
+  if ((file.access & (FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | GENERIC_WRITE | GENERIC_ALL)) == 0) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  const unsigned char* bytes = static_cast<const unsigned char*>(in);
+  const auto get16 = [bytes](size_t at) { return static_cast<size_t>(bytes[at] | (bytes[at + 1] << 8)); };
+  DWORD tag = 0;
+  if (bytes == nullptr || inSize < 16) return Fail(ERROR_INVALID_REPARSE_DATA);
+  memcpy(&tag, bytes, sizeof(tag));
+  const size_t offset = get16(8);
+  const size_t length = get16(10);
+  if (tag != IO_REPARSE_TAG_MOUNT_POINT || 16 + offset + length > inSize || length % 2 != 0) {
+    return Fail(ERROR_INVALID_REPARSE_DATA);
+  }
+  std::u32string name;
+  for (size_t at = 16 + offset; at < 16 + offset + length; at += 2) name.push_back(static_cast<char32_t>(get16(at)));
+  if (name.compare(0, 4, U"\\??\\") != 0) return Fail(ERROR_INVALID_REPARSE_DATA);
+  const Resolved target = ResolvePath(EncodeAnsi(name.substr(4), AnsiCodePage(), nullptr).c_str());
+  if (target.error != 0) return Fail(target.error);
+  if (!file.directory || file.link) return Fail(ERROR_DIRECTORY);
+  const DWORD error = MakeLink(HostPathOfHandle(file), target.host);
+  return error == 0 ? TRUE : Fail(error);
+}
+
+}  // namespace
+
 extern "C" BOOL WINAPI DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                        DWORD outSize, LPDWORD returned, LPVOID overlapped) {
   const ApiCall call("DeviceIoControl", SubjectOf(handle));
-  (void)in;
-  (void)inSize;
   if (returned != nullptr) *returned = 0;
   if (call.Fails()) return FALSE;
   const FileObject* file = FileOf(handle);
   if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (code == FSCTL_SET_REPARSE_POINT && overlapped == nullptr) return SetMountPoint(*file, in, inSize);
   if (code != FSCTL_GET_REPARSE_POINT || overlapped != nullptr) return Fail(ERROR_INVALID_FUNCTION);
   if (!file->link) return Fail(ERROR_NOT_A_REPARSE_POINT);
   // Every link of the machine reads as a junction: an absolute target,

@@ -190,12 +190,13 @@ void CloseObjectsAtEnd(bool all);
 unsigned WindowsVersion();
 
 // ---- files ----
-// An open file or directory. A directory opened with backup semantics
-// keeps its share mode against every other opener of the same directory
-// (or of the link itself, when the link was opened); a file's sharing is
-// its flock.
+// An open file or directory. Each keeps its share mode against every other
+// opener of the same file or directory (or of the link itself, when the
+// link was opened) in this process; another process sees a file's handle
+// by its flock.
 struct FileObject : Object {
-  FileObject(int f, DWORD a) : Object(Kind::kFile), fd(f), access(a) {}
+  FileObject(int f, DWORD a, DWORD s, dev_t d, ino_t i)
+      : Object(Kind::kFile), fd(f), access(a), share(s), device(d), inode(i) {}
   // A directory, or a link opened itself, with its share mode.
   FileObject(int f, DWORD a, DWORD s, dev_t d, ino_t i, bool l)
       : Object(Kind::kFile), fd(f), access(a), directory(true), link(l), share(s), device(d), inode(i) {}
@@ -207,23 +208,36 @@ struct FileObject : Object {
   DWORD share = 0;
   dev_t device = 0;
   ino_t inode = 0;
+  bool locked = false;    // holds a flock that other processes see
   std::string host;       // what was opened, the link itself for a link
   std::string finalPath;  // what GetFinalPathNameByHandleA gives
   // Opened relative to a directory's handle (NtCreateFile): that
   // directory, held by a descriptor of its own, and the host name in it.
   int parentFd = -1;
   std::string hostName;
-  // NtQueryDirectoryFile's place in the listing it took at its first call.
+  // NtQueryDirectoryFile's place in the listing it took at its first call,
+  // and the mask that call gave, which a restart keeps.
+  std::u32string mask;
   std::vector<std::string> listing;
   size_t listed = 0;
   bool listingTaken = false;
 };
 
 FileObject* FileOf(HANDLE handle);
+// What a handle's file or directory is on the host now: its descriptor,
+// read back, whatever was renamed meanwhile.
+std::string HostPathOfHandle(const FileObject& file);
 DWORD ErrorFromErrno(int error);
-// Whether the directory (or link) that (device, inode) names may be opened
-// with access and share beside the directory handles open on it.
-bool DirectorySharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share);
+// Whether the file, directory or link that (device, inode) names may be
+// opened with access and share beside the handles open on it, as MS-FSA
+// 2.1.5.1.2.2 checks sharing: only reading, writing and deleting take part.
+bool SharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share);
+// Whether an access takes part in sharing at all.
+bool TakesPartInSharing(DWORD access);
+// Takes the lock another process sees on a file's descriptor for a handle
+// that takes part in sharing: exclusive without sharing, else shared.
+// False when another process's lock stands against it.
+bool LockForOthers(int fd, DWORD share);
 // The attributes Windows would report for the entry name of a host
 // directory, by its descriptor.
 bool AttributesAt(int directoryFd, const std::string& name, DWORD* attributes);

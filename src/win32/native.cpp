@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <stddef.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,20 +30,6 @@ NTSTATUS Finish(PIO_STATUS_BLOCK io, DWORD status, ULONG_PTR information = 0) {
 std::u32string TextOf(const UNICODE_STRING* name) {
   if (name == nullptr || name->Buffer == nullptr) return std::u32string();
   return DecodeUtf16(name->Buffer, name->Length / sizeof(WCHAR));
-}
-
-// What a handle's directory is on the host now: its descriptor, read back.
-std::string HostDirectoryOf(const FileObject& directory) {
-  char path[4096];
-  const std::string link = "/proc/self/fd/" + std::to_string(directory.fd);
-  const ssize_t length = readlink(link.c_str(), path, sizeof(path) - 1);
-  if (length <= 0) return directory.host;
-  std::string found(path, static_cast<size_t>(length));
-  const std::string deleted = " (deleted)";
-  if (found.size() > deleted.size() && found.compare(found.size() - deleted.size(), deleted.size(), deleted) == 0) {
-    found.resize(found.size() - deleted.size());
-  }
-  return found;
 }
 
 // The host names of a directory's entries, by its descriptor; none that no
@@ -115,11 +100,6 @@ bool Writes(ACCESS_MASK access) {
   return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
 }
 
-bool TakesPartInSharing(ACCESS_MASK access) {
-  return (access & (GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | FILE_READ_DATA |
-                    FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_EXECUTE | DELETE)) != 0;
-}
-
 std::string SubjectBelow(const FileObject& directory, const std::u32string& name) {
   std::string subject = directory.subject;
   // By letters: the last byte of a letter of two may be 0x5C.
@@ -187,26 +167,24 @@ FileObject* OpenAt(const FileObject& parent, const std::u32string& name, ACCESS_
     if (fd >= 0) close(fd);
     return nullptr;
   }
-  // Sharing: a directory (or link) by its handles' share modes, a file by
-  // [in use] and its lock, as CreateFileA keeps them.
+  // Sharing as CreateFileA keeps it: the share modes of this process's
+  // handles, and for a file [in use] and another process's lock.
   const bool directoryLike = isDirectory || linkItself;
-  const bool shared =
-      directoryLike ? DirectorySharingAllows(opened.st_dev, opened.st_ino, access, share)
-                    : !TakesPartInSharing(access) ||
-                          (!IsInUseFile(opened.st_dev, opened.st_ino) &&
-                           flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0);
+  const bool takesPart = TakesPartInSharing(access);
+  const bool shared = !takesPart || (SharingAllows(opened.st_dev, opened.st_ino, access, share) &&
+                                     (directoryLike || (!IsInUseFile(opened.st_dev, opened.st_ino) &&
+                                                        LockForOthers(fd, share))));
   if (!shared) {
     close(fd);
     *status = kStatusSharingViolation;
     return nullptr;
   }
   FileObject* object = directoryLike ? new FileObject(fd, access, share, opened.st_dev, opened.st_ino, linkItself)
-                                     : new FileObject(fd, access);
-  object->device = opened.st_dev;
-  object->inode = opened.st_ino;
+                                     : new FileObject(fd, access, share, opened.st_dev, opened.st_ino);
+  object->locked = takesPart && !directoryLike;
   object->parentFd = fcntl(parent.fd, F_DUPFD_CLOEXEC, 0);
   object->hostName = hostName;
-  const std::string directory = HostDirectoryOf(parent);
+  const std::string directory = HostPathOfHandle(parent);
   object->host = hostName == "." ? directory : JoinHost(directory, hostName);
   const std::string windows = WindowsPathOfHost(RealHostPath(object->host, linkItself));
   object->finalPath = windows.empty() ? std::string() : "\\\\?\\" + windows;
@@ -330,8 +308,10 @@ extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE handle, HANDLE event, PIO_
   if (event != nullptr || apc != nullptr) return Finish(io, kStatusNotImplemented);
   if (kind != FileDirectoryInformation && kind != FileNamesInformation) return Finish(io, kStatusInvalidInfoClass);
   const bool first = !directory->listingTaken;
-  // The mask counts at the first call only, or with a restart.
-  if (first || restart) TakeListing(directory, TextOf(mask));
+  // The mask is taken at the first call only; later calls, restarts too,
+  // keep it (as the call's documentation has it).
+  if (first) directory->mask = TextOf(mask);
+  if (first || restart) TakeListing(directory, directory->mask);
   BYTE* const out = static_cast<BYTE*>(buffer);
   size_t used = 0;
   size_t previous = 0;

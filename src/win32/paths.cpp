@@ -465,19 +465,35 @@ std::string ShortNameOf(const std::string& hostPath) {
 
 namespace {
 
-bool MatchFrom(const std::u32string& pattern, size_t p, const std::u32string& name, size_t n) {
+const char32_t kDosStar = '<';
+const char32_t kDosQm = '>';
+const char32_t kDosDot = '"';
+
+// Matching as MS-FSA 2.1.4.4 has it: * any run of letters, ? one letter;
+// the DOS wildcards < (any run that stops before the name's last dot), >
+// (one letter, or at a dot or the end nothing, and so the >s after it) and
+// " (a dot, or nothing at the end).
+bool MatchFrom(const std::u32string& pattern, size_t p, const std::u32string& name, size_t n, size_t lastDot) {
   while (p < pattern.size()) {
     const char32_t c = pattern[p];
-    if (c == '*') {
-      while (p < pattern.size() && pattern[p] == '*') ++p;
-      if (p == pattern.size()) return true;
-      for (size_t start = n; start <= name.size(); ++start) {
-        if (MatchFrom(pattern, p, name, start)) return true;
+    if (c == '*' || c == kDosStar) {
+      ++p;
+      const size_t limit = c == '*' || lastDot == std::u32string::npos ? name.size() : std::max(n, lastDot);
+      for (size_t start = n; start <= limit; ++start) {
+        if (MatchFrom(pattern, p, name, start, lastDot)) return true;
       }
       return false;
     }
+    if (c == kDosQm && (n == name.size() || name[n] == '.')) {
+      while (p < pattern.size() && pattern[p] == kDosQm) ++p;
+      continue;
+    }
+    if (c == kDosDot && n == name.size()) {
+      ++p;
+      continue;
+    }
     if (n >= name.size()) return false;
-    if (c != '?' && c != name[n]) return false;
+    if (c == kDosDot ? name[n] != '.' : c != '?' && c != kDosQm && c != name[n]) return false;
     ++p;
     ++n;
   }
@@ -497,12 +513,14 @@ bool WildcardMatch(const std::u32string& pattern, const std::u32string& name) {
   if (pattern == U"*.*" || pattern == any) return true;
   std::u32string wanted = FoldText(pattern);
   const std::u32string candidate = FoldText(name);
-  // A pattern that ends in a dot asks for names without an extension.
-  if (!wanted.empty() && wanted.back() == '.') {
+  // A pattern of * and ? that ends in a dot asks for names without an
+  // extension.
+  const bool dos = pattern.find_first_of(U"<>\"") != std::u32string::npos;
+  if (!dos && !wanted.empty() && wanted.back() == '.') {
     if (name.find(U'.') != std::u32string::npos && name != U"." && name != U"..") return false;
     wanted.pop_back();
   }
-  return MatchFrom(wanted, 0, candidate, 0);
+  return MatchFrom(wanted, 0, candidate, 0, candidate.rfind(U'.'));
 }
 
 bool IsInUseFile(dev_t device, ino_t inode) {
@@ -529,7 +547,17 @@ bool IsHeldElsewhere(const Resolved& resolved) {
   if (IsNamedInUse(resolved)) return true;
   const int fd = open(resolved.host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
-  const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  // This process's own shared locks would stand against an exclusive one:
+  // beside them only another process's exclusive lock is seen.
+  struct stat status;
+  bool ours = false;
+  if (fstat(fd, &status) == 0) {
+    for (Object* object : ObjectsOf(Object::Kind::kFile)) {
+      const FileObject* open = static_cast<const FileObject*>(object);
+      ours = ours || (open->locked && open->device == status.st_dev && open->inode == status.st_ino);
+    }
+  }
+  const bool held = flock(fd, (ours ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   close(fd);
   return held;
 }

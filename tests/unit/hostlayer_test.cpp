@@ -390,4 +390,71 @@ TEST_F(Machine, HostNamesWithABackslashAreNeverListed) {
   EXPECT_EQ(Attributes("C:\\APP\\TREE\\__ROOT~1.TXT"), INVALID_FILE_ATTRIBUTES);  // nor by an alias
 }
 
+// The DOS wildcards of MS-FSA 2.1.4.4 in a search: < any run that stops
+// before the name's last dot, > one letter or nothing at a dot or the end,
+// " a dot or nothing at the end. (Wine 8 knows none of them.)
+TEST_F(Machine, DosWildcards) {
+  for (const char* name : {"A.B", "AB", "ABC.TXT", "ABCD.TXT", "NOEXT"}) WriteBytes(std::string("C:\\S\\") + name, name);
+  const struct {
+    const char* pattern;
+    const char* found;
+  } cases[] = {
+      {"A<", "AB"},          {"<.TXT", "ABC.TXT ABCD.TXT"}, {"A>", "AB"},      {"A>>", "AB"},
+      {"ABC>.TXT", "ABC.TXT ABCD.TXT"}, {"ABC.T>T", "ABC.TXT"}, {"A\"B", "A.B"}, {"NOEXT\"", "NOEXT"},
+      {"<", "AB NOEXT"},     {"Z<", ""},
+  };
+  for (const auto& each : cases) {
+    std::string found;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((std::string("C:\\S\\") + each.pattern).c_str(), &data);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        if (strcmp(data.cFileName, ".") != 0 && strcmp(data.cFileName, "..") != 0) {
+          found += (found.empty() ? "" : " ") + std::string(data.cFileName);
+        }
+      } while (FindNextFileA(search, &data));
+      FindClose(search);
+    } else {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << each.pattern;
+    }
+    EXPECT_EQ(found, each.found) << each.pattern;
+  }
+}
+
+// Another user makes an empty directory a link through a handle opened for
+// write-attributes alone, whatever holds it: FSCTL_SET_REPARSE_POINT with a
+// mount point's data (MS-FSA 2.1.5.10.37). A directory that is not empty,
+// or a handle without write access, is refused.
+TEST_F(Machine, MountPointThroughAHandle) {
+  MakeDirectories("C:\\HELD");
+  MakeDirectories("C:\\FULL\\SUB");
+  MakeDirectories("C:\\LURE");
+  const std::u16string substitute = u"\\??\\C:\\LURE";
+  std::string data(16 + (substitute.size() + 1) * 2 * 2, '\0');
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  memcpy(&data[0], &tag, 4);
+  data[4] = static_cast<char>(data.size() - 8);
+  data[10] = static_cast<char>(substitute.size() * 2);
+  memcpy(&data[16], substitute.data(), substitute.size() * 2);
+  const auto mount = [&data](const char* path, DWORD access) {
+    HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    EXPECT_NE(handle, INVALID_HANDLE_VALUE) << path;
+    DWORD returned = 0;
+    const BOOL done = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &data[0], static_cast<DWORD>(data.size()),
+                                      nullptr, 0, &returned, nullptr);
+    const DWORD error = done ? 0 : GetLastError();
+    CloseHandle(handle);
+    return error;
+  };
+  HANDLE hold = CreateFileA("C:\\HELD", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(mount("C:\\HELD", GENERIC_READ), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(mount("C:\\FULL", FILE_WRITE_ATTRIBUTES), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_EQ(mount("C:\\HELD", FILE_WRITE_ATTRIBUTES), 0u);
+  EXPECT_EQ(Attributes("C:\\HELD"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  CloseHandle(hold);
+}
+
 }  // namespace
