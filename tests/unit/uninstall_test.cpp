@@ -10,6 +10,9 @@
 #include "registry/values.h"
 #include "support/boxes.h"
 #include "support/sandbox.h"
+#ifndef _WIN32
+#include "win32/hostapi.h"
+#endif
 
 namespace {
 
@@ -144,6 +147,23 @@ TEST_F(Removal, AnotherDrivesRootAndValuesLongerThanAWindowsPathAreUnusable) {
 
     EXPECT_EQ(StandInLog().size(), 1u) << directory;  // the main uninstaller alone
     EXPECT_TRUE(PathExists(directory + "\\TAVUPD.EXE")) << directory;
+  }
+}
+
+// Where Windows' own directories cannot be had, nothing rules out that the
+// value is one of them: it is unusable, and only the main uninstaller runs.
+TEST_F(Removal, ValueUnusableWhereWindowsPlacesCannotBeHad) {
+  SetDirectory("C:\\APP\\SYSTEM\\");
+  for (const char* call : {"GetWindowsDirectoryA", "GetSystemDirectoryA"}) {
+    WriteBytes("C:\\APP\\SYSTEM\\TMP\\A.TMP", "x");
+    DeleteFileA(kStandInLog);
+    for (unsigned long after = 0; after < 12; ++after) HostFailCall(call, after);
+
+    EXPECT_EQ(Remove(), 0) << call;
+    HostClearFaults();
+
+    EXPECT_EQ(StandInLog().size(), 1u) << call;  // the main uninstaller alone
+    EXPECT_TRUE(PathExists("C:\\APP\\SYSTEM\\TMP\\A.TMP")) << call;
   }
 }
 #endif
