@@ -27,8 +27,10 @@ size_t RootLength(const char* path) {
 }
 
 bool RootOf(const char* path, char* root, size_t capacity) {
+  // The backslashes after the root are counted in length, but go: what
+  // fits is told by the append.
   const size_t length = RootLength(path);
-  if (length + 2 > capacity) return false;
+  if (length >= capacity) return false;
   for (size_t i = 0; i < length; ++i) root[i] = path[i];
   root[length] = '\0';
   TrimBackslashes(root, 0);

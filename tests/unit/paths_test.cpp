@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "common/paths.h"
 #include "common/pattern.h"
 #include "support/sandbox.h"
@@ -31,6 +33,25 @@ TEST(MatchesPattern, LettersWithoutCaseStarsAndWholeNames) {
   // A wide letter is the whole of its two bytes: U+0241 is no 'A'.
   const unsigned char notA[] = {0x41, 0x02, '.', 0, 'D', 0, 'A', 0, 'T', 0};
   EXPECT_FALSE(MatchesPattern("A.DAT", notA, 5, 2));
+}
+
+// A root and its backslash fill the buffer to its last byte: a share's
+// root of 258 letters fits 260 bytes, one of 259 does not.
+TEST(RootOf, UpToTheLastByteOfTheBuffer) {
+  for (const size_t letters : {258u, 259u}) {
+    const std::string root = "\\\\SERVER\\" + std::string(letters - 9, 'S');
+    char found[260];
+    memset(found, '#', sizeof(found));
+    const bool had = RootOf((root + "\\APP\\SYSTEM").c_str(), found, sizeof(found));
+    EXPECT_EQ(had, letters == 258) << letters;
+    if (had) {
+      EXPECT_EQ(std::string(found), root + "\\");
+    }
+  }
+  char found[4];
+  ASSERT_TRUE(RootOf("C:\\APP", found, sizeof(found)));
+  EXPECT_STREQ(found, "C:\\");
+  EXPECT_FALSE(RootOf("C:\\APP", found, 3));
 }
 
 TEST(StripLastDirectory, CutsOneDirectoryAndKeepsTheBackslash) {
