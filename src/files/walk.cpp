@@ -2,6 +2,7 @@
 
 #include <stddef.h>
 
+#include "common/bytes.h"
 #include "common/pattern.h"
 #include "common/strings.h"
 #include "text/texts.h"
@@ -104,10 +105,6 @@ bool MarkDeleted(const NativeCalls& calls, HANDLE handle) {
   IO_STATUS_BLOCK io;
   return calls.setInformation(handle, &io, &disposition, sizeof(disposition), FileDispositionInformation) == kSuccess;
 }
-
-unsigned ByteAt(const BYTE* data, size_t at) { return data[at]; }
-unsigned WordAt(const BYTE* data, size_t at) { return ByteAt(data, at) | ByteAt(data, at + 1) << 8; }
-DWORD LongAt(const BYTE* data, size_t at) { return WordAt(data, at) | static_cast<DWORD>(WordAt(data, at + 2)) << 16; }
 
 // One entry of a directory, read from its handle: its attributes and its
 // name, where it lies in the listing.

@@ -1,5 +1,6 @@
 #include "main/real_place.h"
 
+#include "common/bytes.h"
 #include "common/letters.h"
 #include "common/paths.h"
 #include "common/strings.h"
@@ -114,10 +115,6 @@ bool RealPlace(const char* directory, char* real, DWORD capacity, const LaterCal
   }
   return false;
 }
-
-unsigned ByteAt(const BYTE* data, DWORD at) { return data[at]; }
-unsigned WordAt(const BYTE* data, DWORD at) { return ByteAt(data, at) | ByteAt(data, at + 1) << 8; }
-DWORD LongAt(const BYTE* data, DWORD at) { return WordAt(data, at) | static_cast<DWORD>(WordAt(data, at + 2)) << 16; }
 
 // A link on the way may be followed only where it leads straight to a
 // place that is no link itself: its target, as the link holds it, must be
