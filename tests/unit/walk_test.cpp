@@ -104,6 +104,11 @@ TEST_F(Walk, EmptiedProgramDirectoryAndTheOneAboveGo) {
     EXPECT_TRUE(PathExists("C:\\APPUSER")) << value;  // U itself stays
     EXPECT_TRUE(PathExists("C:\\TESTLOG")) << value;  // and so does the drive's root
   }
+  // Deeper, the directory above P goes relative to the one above it.
+  WriteBytes("C:\\X\\APP\\SYSTEM\\SRV\\S.CFG", "settings");
+  CleanUp("C:\\X\\APP\\SYSTEM\\");
+  EXPECT_FALSE(PathExists("C:\\X\\APP"));
+  EXPECT_TRUE(PathExists("C:\\X"));
 }
 
 // Hidden and system files go like any other; a read-only file stays, and
