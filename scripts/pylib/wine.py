@@ -73,21 +73,29 @@ class Wine:
             shutil.rmtree(self.root, ignore_errors=True)
 
     def _start_x(self):
-        for number in range(90, 200):
-            if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
-                continue
-            self.xserver = subprocess.Popen([self.xvfb, ":%d" % number, "-nolisten", "tcp", "-screen", "0",
-                                             "1024x768x%d" % self.depth], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(100):
-                if os.path.exists("/tmp/.X11-unix/X%d" % number):
-                    self.display = ":%d" % number
-                    return
-                if self.xserver.poll() is not None:
-                    break
-                time.sleep(0.05)
+        # Xvfb picks a free display itself and says which: two suites that
+        # start at once (win64 and win32) could otherwise both take the first
+        # free number, one of them then using the other's server, which goes
+        # when that suite ends.
+        reader, writer = os.pipe()
+        try:
+            self.xserver = subprocess.Popen([self.xvfb, "-displayfd", str(writer), "-nolisten", "tcp", "-screen", "0",
+                                             "1024x768x%d" % self.depth], stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL, pass_fds=(writer,))
+            os.close(writer)
+            writer = None
+            with os.fdopen(reader, "r") as said:
+                reader = None
+                number = said.readline().strip()
+        finally:
+            for fd in (reader, writer):
+                if fd is not None:
+                    os.close(fd)
+        if not number.isdigit() or self.xserver.poll() is not None:
             self.xserver.kill()
             self.xserver.wait()
-        raise SystemExit("could not start Xvfb")
+            raise SystemExit("could not start Xvfb")
+        self.display = ":" + number
 
     def _make_template(self):
         started = time.time()
