@@ -17,6 +17,7 @@
 
 #include "common/later_calls.h"
 #include "common/platform.h"
+#include "fixtures/host_links.h"
 
 #ifndef _WIN32
 #include <stdlib.h>
@@ -82,56 +83,6 @@ void Close(HANDLE handle) {
 }
 
 void MakeDirectory(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
-
-bool IsLink(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// The host path Wine gives a Windows path; empty elsewhere.
-std::string UnixNameOf(const std::string& path) {
-  typedef char* (*UnixName)(LPCWSTR);
-  const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-  const FARPROC lookup = kernel != nullptr ? GetProcAddress(kernel, "wine_get_unix_file_name") : nullptr;
-  if (lookup == nullptr) return "";
-  std::vector<WCHAR> wide(path.begin(), path.end());
-  wide.push_back(0);
-  const char* name = AsCall<UnixName>(lookup)(wide.data());
-  return name != nullptr ? name : "";
-}
-
-// Runs a host program under Wine and waits until done() holds (a Unix
-// program started by Wine gives no handle to wait on).
-template <typename Done>
-bool RunOnTheHost(std::string command, Done done) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return false;
-  }
-  Close(process.hProcess);
-  Close(process.hThread);
-  for (int waited = 0; waited < 10000 && !done(); waited += 20) Sleep(20);
-  return done();
-}
-
-// Wine 8's CreateSymbolicLinkA reports success and makes nothing: there the
-// host's ln makes the link, on the host paths Wine tells.
-bool MakeLinkThroughTheHost(const std::string& link, const std::string& target) {
-  const std::string from = UnixNameOf(target);
-  const std::string to = UnixNameOf(link);
-  if (from.empty() || to.empty()) return false;
-  return RunOnTheHost("Z:\\bin\\ln -s \"" + from + "\" \"" + to + "\"", [&link] { return IsLink(link); });
-}
-
-// Wine removes what a link leads to, or nothing: there the host's rm takes
-// a link that is left.
-void RemoveLinkThroughTheHost(const std::string& link) {
-  const std::string name = UnixNameOf(link);
-  if (!name.empty()) RunOnTheHost("Z:\\bin\\rm -f \"" + name + "\"", [&link] { return !IsLink(link); });
-}
 
 // Whether CreateSymbolicLinkA made the link itself.
 bool MakeLink(const std::string& link, const std::string& target) {
