@@ -92,30 +92,6 @@ bool MakeLink(const std::string& link, const std::string& target) {
   return false;
 }
 
-// A file or a whole tree, read-only files and links too; a link goes by
-// itself, never what it leads to.
-void RemoveTree(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) RemoveLinkThroughTheHost(path);
-    return;
-  }
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
-        RemoveTree(path + "\\" + found.cFileName);
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
 std::string IndexOf(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return "";

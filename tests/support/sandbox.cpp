@@ -7,6 +7,7 @@
 #ifdef _WIN32
 #include <stdlib.h>
 
+#include "fixtures/host_links.h"
 #include "registry/values.h"
 #else
 #include <stdlib.h>
@@ -44,28 +45,6 @@ std::string StandInSource(const char* file) {
   char directory[MAX_PATH];
   const DWORD length = GetEnvironmentVariableA("STANDIN_DIR", directory, sizeof(directory));
   return (length > 0 && length < sizeof(directory) ? std::string(directory) : std::string(".")) + "\\" + file;
-}
-
-// A file or a whole tree, read-only files too.
-void RemoveTree(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
-    return;
-  }
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
-        RemoveTree(path + "\\" + found.cFileName);
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
 }
 
 void CopyStandIn(const char* file, const std::string& path) {
