@@ -334,6 +334,11 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
       SetLastError(resolved.error != 0 ? resolved.error : ERROR_FILE_NOT_FOUND);
       return INVALID_HANDLE_VALUE;
     }
+    // Found by listing the directory that holds it.
+    if (const DWORD denied = CheckAccess(resolved.parentHost, FILE_LIST_DIRECTORY)) {
+      SetLastError(denied);
+      return INVALID_HANDLE_VALUE;
+    }
     const std::string found = AnsiFromUtf8(resolved.host.substr(resolved.host.rfind('/') + 1));
     WIN32_FIND_DATAA entry;
     if (FillFindData(resolved.host, found, ShortNameOf(resolved.host), &entry)) {
@@ -345,6 +350,10 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
     if (resolved.error != 0 || !resolved.exists || stat(resolved.host.c_str(), &info) != 0 ||
         !S_ISDIR(info.st_mode)) {
       SetLastError(ERROR_PATH_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (const DWORD denied = CheckAccess(resolved.host, FILE_LIST_DIRECTORY)) {
+      SetLastError(denied);
       return INVALID_HANDLE_VALUE;
     }
     std::vector<std::string> hostNames;
@@ -438,6 +447,14 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
       // what it leads to.
       const bool linkItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 &&
                               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !resolved.isDriveRoot;
+      // CreateFileA asks for SYNCHRONIZE and FILE_READ_ATTRIBUTES besides
+      // what the caller wants.
+      const DWORD denied =
+          CheckAccess(resolved.host, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, linkItself);
+      if (denied != 0) {
+        SetLastError(denied);
+        return INVALID_HANDLE_VALUE;
+      }
       const int fd = linkItself ? open(resolved.host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
                                 : open(resolved.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       struct stat status;
@@ -466,6 +483,11 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
+    const DWORD denied = CheckAccess(resolved.host, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES);
+    if (denied != 0) {
+      SetLastError(denied);
+      return INVALID_HANDLE_VALUE;
+    }
     if (TakesPartInSharing(access) && IsNamedInUse(resolved)) {
       SetLastError(ERROR_SHARING_VIOLATION);
       return INVALID_HANDLE_VALUE;
@@ -479,6 +501,13 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPS
   } else {
     if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
       SetLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    // A new file needs FILE_ADD_FILE on its directory; its creator gets
+    // the access it asked for.
+    const DWORD denied = CheckCreate(resolved.parentHost, false);
+    if (denied != 0) {
+      SetLastError(denied);
       return INVALID_HANDLE_VALUE;
     }
     openFlags |= O_CREAT | O_EXCL;
@@ -697,6 +726,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR path) {
   HostAttributes(resolved.host, &attributes);
   if (resolved.isDriveRoot || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_ACCESS_DENIED);
   if (attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  if (const DWORD denied = CheckDelete(resolved.host)) return Fail(denied);
   if (IsHeldElsewhere(resolved) || !MayDeleteOrRename(resolved.host)) return Fail(ERROR_SHARING_VIOLATION);
   if (unlink(resolved.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
@@ -708,6 +738,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   const Resolved resolved = ResolvePath(path);
   if (resolved.error != 0) return Fail(resolved.error);
   if (resolved.exists) return Fail(ERROR_ALREADY_EXISTS);
+  if (const DWORD denied = CheckCreate(resolved.parentHost, true)) return Fail(denied);
   if (mkdir(resolved.host.c_str(), 0777) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
@@ -723,6 +754,11 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
   HostAttributes(resolved.host, &attributes);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_DIRECTORY);
   if (attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED);
+  // A link goes by itself: its own security counts, not its target's.
+  if (const DWORD denied =
+          CheckAccess(resolved.host, DELETE, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+    return Fail(denied);
+  }
   if (!MayDeleteOrRename(resolved.host)) return Fail(ERROR_SHARING_VIOLATION);
   // A link to a directory goes by itself, as a junction does; what it points
   // to stays.
@@ -741,6 +777,11 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     SetLastError(resolved.error != 0 ? resolved.error : ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
+  // Reading attributes, which listing the directory above also gives.
+  if (const DWORD denied = CheckAccess(resolved.host, FILE_READ_ATTRIBUTES)) {
+    SetLastError(denied);
+    return INVALID_FILE_ATTRIBUTES;
+  }
   return attributes;
 }
 
@@ -750,6 +791,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
   const Resolved resolved = ResolvePath(path);
   if (resolved.error != 0) return Fail(resolved.error);
   if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  if (const DWORD denied = CheckAccess(resolved.host, FILE_WRITE_ATTRIBUTES)) return Fail(denied);
   if (!StoreAttributes(resolved.host, attributes & (FILE_ATTRIBUTE_READONLY | kStoredBits))) {
     return Fail(ERROR_ACCESS_DENIED);
   }
@@ -805,6 +847,14 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags)
   const Resolved target = ResolvePath(newName);
   if (target.error != 0) return Fail(target.error);
   if (target.exists && !(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS);
+  // A rename deletes the old name and makes the new one: DELETE on what
+  // moves (and on what it replaces), and room in the directory it goes to.
+  struct stat moving;
+  const bool directory = stat(source.host.c_str(), &moving) == 0 && S_ISDIR(moving.st_mode);
+  DWORD denied = CheckDelete(source.host);
+  if (denied == 0 && target.exists) denied = CheckDelete(target.host);
+  if (denied == 0) denied = CheckCreate(target.parentHost, directory);
+  if (denied != 0) return Fail(denied);
   if (IsHeldElsewhere(source) || !MayDeleteOrRename(source.host)) return Fail(ERROR_SHARING_VIOLATION);
   if (rename(source.host.c_str(), target.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
@@ -1017,6 +1067,7 @@ extern "C" BOOLEAN WINAPI CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD 
   const Resolved leads = ResolvePath(target);
   if (place.error != 0 || leads.error != 0) return Fail(place.error != 0 ? place.error : leads.error);
   if (place.exists) return Fail(ERROR_ALREADY_EXISTS);
+  if (const DWORD denied = CheckCreate(place.parentHost, true)) return Fail(denied);
   if (symlink(leads.host.c_str(), place.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }

@@ -87,6 +87,28 @@ struct Race {
   std::string target;
 };
 
+// One access entry of [security]: allow or deny SID the rights mask,
+// for the path itself, for it and what is below (inherit), or only below.
+struct SecurityEntry {
+  bool deny = false;
+  std::vector<BYTE> sid;  // binary, as Windows lays a SID out
+  DWORD mask = 0;
+  bool inherit = false;
+  bool inheritOnly = false;
+};
+
+// A line of [security]: PATH = [owner SID][; ENTRY]...
+struct SecurityLine {
+  std::string path;         // a Windows path, in the ANSI code page once read
+  std::vector<BYTE> owner;  // empty: none given
+  std::vector<SecurityEntry> entries;
+  bool isProtected = false;
+  bool nullDacl = false;
+};
+
+// What C:\ and every other drive root is given by "root acl".
+enum class RootAcl { kAdmin, kVista, kNt4 };
+
 struct Settings {
   bool nt = true;
   unsigned version = 1000;  // on nt: 100 * major + minor (400 is NT 4, 1000 Windows 10)
@@ -105,6 +127,12 @@ struct Settings {
   std::vector<std::pair<char, std::string>> substitutes;
   std::vector<FailCall> failCalls;
   std::vector<Race> races;
+  RootAcl rootAcl = RootAcl::kAdmin;
+  std::vector<BYTE> user;                         // empty: the default account
+  std::vector<std::vector<BYTE>> administrators;  // further members of Administrators
+  bool allWithoutAcls = false;                    // acls=no
+  std::string drivesWithoutAcls;                  // the letters acls= names, upper case
+  std::vector<SecurityLine> security;
 };
 
 class Registry;
@@ -139,8 +167,9 @@ void NoteChild(int pid, bool running);
 // does, while the layer they may call is still there: all of them when the
 // run was cut off, else those a failing FreeLibrary kept.
 void UnloadLibraries(bool all);
-// And memory a failing LocalFree kept is freed then.
+// And memory a failing LocalFree or NetApiBufferFree kept is freed then.
 void FreeKeptMemory();
+void KeepMemory(void* memory);
 
 // The first thing each Win32 function of the layer makes: the call is
 // counted, and Fails() when [fail calls] names it (the last error is then
@@ -162,9 +191,31 @@ class ApiCall {
   DWORD error_ = 0;
 };
 
+// ---- security (NT): descriptors of files and directories, access checks ----
+// A SID in its text form (S-1-5-32-544) as Windows lays it out in memory.
+bool ParseSid(const std::string& text, std::vector<BYTE>* sid);
+// A value of "acls" (yes, no, or drives such as D:,E:) and a line of
+// [security]; false with the reason.
+bool ParseAclsSetting(const std::string& value, Settings* settings, std::string* error);
+bool ParseSecurityLine(const std::string& line, SecurityLine* parsed, std::string* error);
+// GENERIC_* of a file or directory as the specific rights they stand for.
+ACCESS_MASK MapFileAccess(ACCESS_MASK access);
+// Whether the program may open the file or directory at host (the link
+// itself with linkItself) with access, as Windows' access check decides for
+// its token: 0, or ERROR_ACCESS_DENIED. Nothing is refused on Windows 95
+// nor on a volume without ACLs.
+DWORD CheckAccess(const std::string& host, ACCESS_MASK access, bool linkItself = false);
+// Deleting or renaming: DELETE on the object, or FILE_DELETE_CHILD on the
+// directory that holds it.
+DWORD CheckDelete(const std::string& host);
+// Making a file or a directory in the directory parentHost.
+DWORD CheckCreate(const std::string& parentHost, bool directory);
+// Whether the volume that holds a host path keeps security descriptors.
+bool HasPersistentAcls(const std::string& host);
+
 // ---- handles ----
 struct Object {
-  enum class Kind { kFile, kFind, kProcess, kThread, kModule, kKey };
+  enum class Kind { kFile, kFind, kProcess, kThread, kModule, kKey, kToken };
   explicit Object(Kind k) : kind(k) {}
   virtual ~Object() = default;
   Kind kind;

@@ -71,7 +71,8 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
       }
       section = Fold(Trim(text.substr(1, text.size() - 2)));
       if (section != "MACHINE" && section != "IN USE" && section != "DENIED KEYS" && section != "SHARES" &&
-          section != "SUBSTITUTES" && section != "FAIL CALLS" && section != "RACES") {
+          section != "SUBSTITUTES" && section != "FAIL CALLS" && section != "RACES" &&
+          section != "SECURITY") {
         *error = where + "unknown section [" + text.substr(1, text.size() - 2) + "]";
         return false;
       }
@@ -132,6 +133,39 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
         if (name == "WINDOWS") settings->windows = WithoutTrailingBackslash(value);
         if (name == "SYSTEM") settings->system = WithoutTrailingBackslash(value);
         if (name == "CURRENT") settings->current = value;
+      } else if (name == "ROOT ACL") {
+        const std::string kind = Fold(value);
+        if (kind != "ADMIN" && kind != "VISTA" && kind != "NT4") {
+          *error = where + "root acl must be admin, vista or nt4";
+          return false;
+        }
+        settings->rootAcl = kind == "ADMIN"   ? RootAcl::kAdmin
+                            : kind == "VISTA" ? RootAcl::kVista
+                                              : RootAcl::kNt4;
+      } else if (name == "USER") {
+        if (!ParseSid(value, &settings->user)) {
+          *error = where + "user must be a SID such as S-1-5-21-1-2-3-500";
+          return false;
+        }
+      } else if (name == "ADMINISTRATORS") {
+        settings->administrators.clear();
+        size_t at = 0;
+        while (at <= value.size() && !value.empty()) {
+          const size_t comma = std::min(value.find(',', at), value.size());
+          std::vector<BYTE> sid;
+          if (!ParseSid(Trim(value.substr(at, comma - at)), &sid)) {
+            *error = where + "administrators must be SIDs separated by commas";
+            return false;
+          }
+          settings->administrators.push_back(sid);
+          at = comma + 1;
+        }
+      } else if (name == "ACLS") {
+        std::string reason;
+        if (!ParseAclsSetting(value, settings, &reason)) {
+          *error = where + reason;
+          return false;
+        }
       } else {
         *error = where + "unknown setting " + Trim(text.substr(0, equals));
         return false;
@@ -174,6 +208,14 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
         return false;
       }
       settings->races.push_back(race);
+    } else if (section == "SECURITY") {
+      SecurityLine parsed;
+      std::string reason;
+      if (!ParseSecurityLine(text, &parsed, &reason)) {
+        *error = where + reason;
+        return false;
+      }
+      settings->security.push_back(parsed);
     } else if (section == "DENIED KEYS") {
       std::string key;
       if (!NormaliseKeyName(text, &key)) {
@@ -218,6 +260,7 @@ bool Open(const char* directory, bool loadRegistryNow, std::string* error) {
   for (std::string& path : settings.inUse) ansi(&path);
   for (auto& share : settings.shares) ansi(&share.second);
   for (auto& substitute : settings.substitutes) ansi(&substitute.second);
+  for (SecurityLine& line : settings.security) ansi(&line.path);
   for (Race& race : settings.races) {
     ansi(&race.path);
     ansi(&race.target);

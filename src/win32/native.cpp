@@ -152,6 +152,14 @@ FileObject* OpenAt(const FileObject& parent, const std::u32string& name, ACCESS_
     *status = kStatusAccessDenied;
     return nullptr;
   }
+  // The access check, as for CreateFileA; NtCreateFile adds nothing to
+  // what is asked.
+  const std::string directoryHost = HostPathOfHandle(parent);
+  if (CheckAccess(hostName == "." ? directoryHost : JoinHost(directoryHost, hostName), access, linkItself) !=
+      0) {
+    *status = kStatusAccessDenied;
+    return nullptr;
+  }
   int flags = O_CLOEXEC;
   if (linkItself) {
     flags |= O_PATH | O_NOFOLLOW;
@@ -184,8 +192,7 @@ FileObject* OpenAt(const FileObject& parent, const std::u32string& name, ACCESS_
   object->locked = takesPart && !directoryLike;
   object->parentFd = fcntl(parent.fd, F_DUPFD_CLOEXEC, 0);
   object->hostName = hostName;
-  const std::string directory = HostPathOfHandle(parent);
-  object->host = hostName == "." ? directory : JoinHost(directory, hostName);
+  object->host = hostName == "." ? directoryHost : JoinHost(directoryHost, hostName);
   const std::string windows = WindowsPathOfHost(RealHostPath(object->host, linkItself));
   object->finalPath = windows.empty() ? std::string() : "\\\\?\\" + windows;
   *status = kStatusSuccess;

@@ -269,7 +269,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
   // Searches end with FindClose, libraries with FreeLibrary, keys with
   // RegCloseKey; CloseHandle takes none of them.
   if (LookUp(object, Object::Kind::kFile) == nullptr && LookUp(object, Object::Kind::kProcess) == nullptr &&
-      LookUp(object, Object::Kind::kThread) == nullptr) {
+      LookUp(object, Object::Kind::kThread) == nullptr && LookUp(object, Object::Kind::kToken) == nullptr) {
     return Fail(ERROR_INVALID_HANDLE);
   }
   RemoveObject(object);
@@ -310,21 +310,45 @@ extern "C" void WINAPI GetStartupInfoA(LPSTARTUPINFOA startup) {
 
 namespace {
 
-// KERNEL32 and, on NT, NTDLL, always loaded: their handles find the calls
-// a program looks up at run time because older Windows lack them.
-enum class System { kKernel, kNative };
+// KERNEL32 and ADVAPI32 (which the program imports) and, on NT, NTDLL,
+// always loaded, and NETAPI32, loaded on NT when asked for: their handles
+// find the calls a program looks up at run time because older Windows lack
+// them.
+enum class System { kKernel, kNative, kAdvapi, kNetapi };
+
+const char* const kSystemNames[] = {"KERNEL32", "NTDLL", "ADVAPI32", "NETAPI32"};
 
 ModuleObject* SystemModule(System which) {
-  static ModuleObject* const kernel =
-      static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr), "KERNEL32.DLL"), Object::Kind::kModule));
-  static ModuleObject* const native =
-      static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr), "NTDLL.DLL"), Object::Kind::kModule));
-  return which == System::kKernel ? kernel : native;
+  static ModuleObject* modules[4] = {};
+  const size_t index = static_cast<size_t>(which);
+  if (modules[index] == nullptr) {
+    const std::string name = std::string(kSystemNames[index]) + ".DLL";
+    modules[index] =
+        static_cast<ModuleObject*>(LookUp(AddObject(new ModuleObject(nullptr), name), Object::Kind::kModule));
+  }
+  return modules[index];
 }
 
 bool IsSystemModule(const ModuleObject* module) {
-  return module == SystemModule(System::kKernel) || module == SystemModule(System::kNative);
+  for (System which : {System::kKernel, System::kNative, System::kAdvapi, System::kNetapi}) {
+    if (module == SystemModule(which)) return true;
+  }
+  return false;
 }
+
+// A system library by its name, with or without .DLL; false for any other.
+bool SystemModuleNamed(const char* name, System* which) {
+  for (size_t i = 0; i < 4; ++i) {
+    const std::string plain = kSystemNames[i];
+    if (EqualNoCase(name, plain) || EqualNoCase(name, plain + ".DLL")) {
+      *which = static_cast<System>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool g_netapiLoaded = false;
 
 FARPROC AsProcedure(void (*function)(void)) { return reinterpret_cast<FARPROC>(function); }
 
@@ -352,6 +376,11 @@ const Export* FindExport(System module, const char* name) {
       {System::kNative, "NtQueryDirectoryFile", ProcedureOf(&NtQueryDirectoryFile), 400},
       {System::kNative, "NtSetInformationFile", ProcedureOf(&NtSetInformationFile), 400},
       {System::kNative, "NtClose", ProcedureOf(&NtClose), 400},
+      {System::kAdvapi, "GetSecurityInfo", ProcedureOf(&GetSecurityInfo), 400},
+      {System::kAdvapi, "OpenProcessToken", ProcedureOf(&OpenProcessToken), 400},
+      {System::kAdvapi, "GetTokenInformation", ProcedureOf(&GetTokenInformation), 400},
+      {System::kNetapi, "NetLocalGroupGetMembers", ProcedureOf(&NetLocalGroupGetMembers), 400},
+      {System::kNetapi, "NetApiBufferFree", ProcedureOf(&NetApiBufferFree), 400},
   };
   for (const Export& known : exports) {
     if (known.module == module && strcmp(known.name, name) == 0) return &known;
@@ -367,10 +396,11 @@ extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   if (name == nullptr) return reinterpret_cast<HMODULE>(&g_selfModule);
   const Machine* machine = CurrentMachine();
   const bool nt = machine == nullptr || machine->settings.nt;
-  const bool kernel = EqualNoCase(name, "KERNEL32.DLL") || EqualNoCase(name, "KERNEL32");
-  // Windows 95 has no NTDLL.
-  if (kernel || (nt && (EqualNoCase(name, "NTDLL.DLL") || EqualNoCase(name, "NTDLL")))) {
-    Object* module = SystemModule(kernel ? System::kKernel : System::kNative);
+  // Windows 95 has no NTDLL; NETAPI32 is there once it was loaded.
+  System which = System::kKernel;
+  if (SystemModuleNamed(name, &which) && (nt || which != System::kNative) &&
+      (which != System::kNetapi || (nt && g_netapiLoaded))) {
+    Object* module = SystemModule(which);
     return static_cast<HMODULE>(static_cast<HANDLE>(module));
   }
   SetLastError(ERROR_MOD_NOT_FOUND);
@@ -404,6 +434,17 @@ HMODULE LoadModule(LPCSTR name) {
   if (name == nullptr || name[0] == '\0' || machine == nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
+  }
+  // ADVAPI32 is loaded already; NETAPI32 is NT's (the layer gives no
+  // Windows 95 one).
+  System which = System::kKernel;
+  if (SystemModuleNamed(name, &which) && (which == System::kAdvapi || which == System::kNetapi)) {
+    if (which == System::kNetapi && !machine->settings.nt) {
+      SetLastError(ERROR_MOD_NOT_FOUND);
+      return nullptr;
+    }
+    if (which == System::kNetapi) g_netapiLoaded = true;
+    return static_cast<HMODULE>(static_cast<HANDLE>(SystemModule(which)));
   }
   std::string file(name);
   // A name without an extension means a .DLL, as on Windows.
@@ -463,7 +504,8 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   if (IsSystemModule(object)) {
     // Calls of later NT-family Windows, each from its version on.
     const Machine* machine = CurrentMachine();
-    const System which = object == SystemModule(System::kKernel) ? System::kKernel : System::kNative;
+    System which = System::kKernel;
+    SystemModuleNamed(object->subject.c_str(), &which);
     const Export* found = FindExport(which, name);
     if (found != nullptr && machine != nullptr && machine->settings.nt && WindowsVersion() >= found->since) {
       return found->procedure;
@@ -490,7 +532,12 @@ extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
   }
   ModuleObject* object = static_cast<ModuleObject*>(LookUp(module, Object::Kind::kModule));
   if (object == nullptr) return Fail(ERROR_INVALID_HANDLE);
-  if (IsSystemModule(object)) return TRUE;  // never unloaded
+  if (IsSystemModule(object)) {
+    // The ones always loaded stay; NETAPI32 goes (the layer keeps no count
+    // of its loads).
+    if (object == SystemModule(System::kNetapi)) g_netapiLoaded = false;
+    return TRUE;
+  }
   g_loaded.erase(object);
   dlclose(object->handle);
   RemoveObject(module);

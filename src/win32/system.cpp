@@ -196,6 +196,8 @@ extern "C" LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source) {
   return strcat(destination, source);
 }
 
+void hostwin::KeepMemory(void* memory) { g_kept.push_back(memory); }
+
 void hostwin::FreeKeptMemory() {
   for (HLOCAL memory : g_kept) free(memory);
   g_kept.clear();

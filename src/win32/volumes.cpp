@@ -129,7 +129,10 @@ extern "C" BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD name
   if (resolved.error != 0 || !resolved.exists) return Fail(ERROR_PATH_NOT_FOUND);
   // A substituted drive and a share report the volume they lie on.
   const std::string real = RealHostPath(resolved.host, false);
-  const char* const system = machine->settings.nt ? "NTFS" : "FAT";
+  // On NT a volume keeps security descriptors (NTFS) unless "acls" names
+  // it as one without (FAT, as on Windows 95).
+  const bool acls = machine->settings.nt && HasPersistentAcls(real);
+  const char* const system = acls ? "NTFS" : "FAT";
   if ((name != nullptr && nameSize < 1) || (fileSystem != nullptr && fileSystemSize <= strlen(system))) {
     return Fail(ERROR_BAD_LENGTH);
   }
@@ -137,7 +140,7 @@ extern "C" BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD name
   if (fileSystem != nullptr) memcpy(fileSystem, system, strlen(system) + 1);
   if (serial != nullptr) *serial = VolumeSerialOfHost(real);
   if (maximumComponentLength != nullptr) *maximumComponentLength = 255;
-  if (flags != nullptr) *flags = 0;
+  if (flags != nullptr) *flags = acls ? FILE_PERSISTENT_ACLS : 0;
   return TRUE;
 }
 
