@@ -368,9 +368,11 @@ bool ParseAclsSetting(const std::string& value, Settings* settings, std::string*
 bool ParseSecurityLine(const std::string& text, SecurityLine* parsed, std::string* error) {
   const size_t equals = text.find('=');
   parsed->path = Trim(text.substr(0, equals == std::string::npos ? 0 : equals));
-  if (equals == std::string::npos || parsed->path.size() < 3 || parsed->path[1] != ':' ||
-      (parsed->path[2] != '\\' && parsed->path[2] != '/')) {
-    *error = "expected C:\\PATH = [owner SID][; ENTRY]...";
+  const std::string& path = parsed->path;
+  const bool drive = path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  const bool share = path.size() >= 5 && path[0] == '\\' && path[1] == '\\';
+  if (equals == std::string::npos || (!drive && !share)) {
+    *error = "expected C:\\PATH or \\\\SERVER\\SHARE\\PATH = [owner SID][; ENTRY]...";
     return false;
   }
   const std::vector<std::string> parts = Split(text.substr(equals + 1), ';');

@@ -247,11 +247,16 @@ TEST_F(Security, PathsResolveToWhatTheyReallyAre) {
       "[shares]\n"
       "\\\\LOCALHOST\\C$=C:\\\n"
       "[security]\n"
-      "Z:\\SUB = deny S-1-5-32-544 0x1\n");
+      "Z:\\SUB = deny S-1-5-32-544 0x1\n"
+      "\\\\localhost\\c$\\app\\top.txt = deny S-1-5-32-544 0x1\n");
+  EXPECT_EQ(OpenError("Z:\\TOP.TXT", GENERIC_READ), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(OpenError("C:\\APP\\TOP.TXT", GENERIC_WRITE), 0u);
   for (const char* path : {"C:\\APP\\SUB", "Z:\\SUB", "\\\\LOCALHOST\\C$\\APP\\SUB"}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(OpenError(path, FILE_LIST_DIRECTORY), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(SecurityOf(path).aces.front(), "deny S-1-5-32-544 0x1 -");
+    const std::vector<std::string> aces = SecurityOf(path).aces;
+    ASSERT_FALSE(aces.empty());
+    EXPECT_EQ(aces.front(), "deny S-1-5-32-544 0x1 -");
   }
   WIN32_FIND_DATAA found;
   SetLastError(0);
