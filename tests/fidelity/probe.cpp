@@ -19,6 +19,11 @@
 #include "common/platform.h"
 #include "fixtures/host_links.h"
 
+#ifdef _WIN32
+#include <aclapi.h>
+#include <lm.h>
+#endif
+
 #ifndef _WIN32
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -869,6 +874,137 @@ void ProbeFileIds(const LaterCalls& later) {
   RemoveTree(Path("ID DIRECTORY"));
 }
 
+// ---- security: descriptors, the token, Administrators ----
+
+typedef DWORD(WINAPI* SecurityInfoCall)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID*, PSID*, PACL*, PACL*,
+                                        PSECURITY_DESCRIPTOR*);
+typedef BOOL(WINAPI* OpenTokenCall)(HANDLE, DWORD, PHANDLE);
+typedef BOOL(WINAPI* TokenInformationCall)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+typedef NET_API_STATUS(WINAPI* GroupMembersCall)(LPCWSTR, LPCWSTR, DWORD, LPBYTE*, DWORD, LPDWORD, LPDWORD,
+                                                 PDWORD_PTR);
+typedef NET_API_STATUS(WINAPI* BufferFreeCall)(LPVOID);
+
+std::string SidText(const void* sid) {
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  unsigned long long authority = 0;
+  for (int i = 0; i < 6; ++i) authority = (authority << 8) | bytes[2 + i];
+  std::string text = "S-" + Number(bytes[0]) + "-" + std::to_string(authority);
+  for (int i = 0; i < bytes[1]; ++i) {
+    DWORD sub = 0;
+    memcpy(&sub, bytes + 8 + 4 * i, sizeof(sub));
+    text += "-" + Number(sub);
+  }
+  return text;
+}
+
+// The entries of a DACL as a program walks them: type, SID, mask, flags.
+std::string AclText(const ACL* acl) {
+  if (acl == nullptr) return "null";
+  std::string text;
+  const BYTE* at = reinterpret_cast<const BYTE*>(acl) + sizeof(ACL);
+  for (WORD i = 0; i < acl->AceCount; ++i) {
+    ACE_HEADER header;
+    memcpy(&header, at, sizeof(header));
+    ACCESS_MASK mask = 0;
+    memcpy(&mask, at + sizeof(header), sizeof(mask));
+    if (!text.empty()) text += ", ";
+    text += std::string(header.AceType == ACCESS_DENIED_ACE_TYPE ? "deny " : "allow ") +
+            SidText(at + sizeof(header) + sizeof(mask)) + " " + Hex(mask) + " " + Hex(header.AceFlags);
+    at += header.AceSize;
+  }
+  const bool exact = at == reinterpret_cast<const BYTE*>(acl) + acl->AclSize;
+  return (text.empty() ? "empty" : text) + (exact ? "" : " (size mismatch)");
+}
+
+void ProbeSecurity() {
+  const char* area = "security";
+  HMODULE advapi = LoadLibraryA("ADVAPI32.DLL");
+  HMODULE netapi = LoadLibraryA("NETAPI32.DLL");
+  const SecurityInfoCall securityInfo =
+      advapi != nullptr ? AsCall<SecurityInfoCall>(GetProcAddress(advapi, "GetSecurityInfo")) : nullptr;
+  const OpenTokenCall openToken =
+      advapi != nullptr ? AsCall<OpenTokenCall>(GetProcAddress(advapi, "OpenProcessToken")) : nullptr;
+  const TokenInformationCall tokenInformation =
+      advapi != nullptr ? AsCall<TokenInformationCall>(GetProcAddress(advapi, "GetTokenInformation")) : nullptr;
+  const GroupMembersCall groupMembers =
+      netapi != nullptr ? AsCall<GroupMembersCall>(GetProcAddress(netapi, "NetLocalGroupGetMembers")) : nullptr;
+  const BufferFreeCall bufferFree =
+      netapi != nullptr ? AsCall<BufferFreeCall>(GetProcAddress(netapi, "NetApiBufferFree")) : nullptr;
+  if (securityInfo == nullptr || openToken == nullptr || tokenInformation == nullptr || groupMembers == nullptr ||
+      bufferFree == nullptr) {
+    Emit(area, "the calls", "missing");
+    return;
+  }
+  DWORD flags = 0;
+  Emit(area, "C: keeps persistent ACLs",
+       GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)
+           ? ((flags & FILE_PERSISTENT_ACLS) != 0 ? "yes" : "no")
+           : Error());
+
+  const std::string file = Path("SECURED.TXT");
+  const std::string directory = Path("SECURED");
+  Write(file, "x");
+  MakeDirectory(directory);
+  for (const auto& object : {std::make_pair("a new file", file), std::make_pair("a new directory", directory)}) {
+    const std::string what = object.first;
+    HANDLE handle = Open(object.second, READ_CONTROL, kShareAll, kBackup);
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError()
+                                                       : securityInfo(handle, SE_FILE_OBJECT,
+                                                                      OWNER_SECURITY_INFORMATION |
+                                                                          DACL_SECURITY_INFORMATION,
+                                                                      &owner, nullptr, &dacl, nullptr, &descriptor);
+    Emit(area, "GetSecurityInfo of " + what, error == 0 ? "ok" : "err " + Number(error));
+    if (error == 0) {
+      Emit(area, "the owner of " + what, owner != nullptr ? SidText(owner) : "none");
+      Emit(area, "the DACL of " + what, AclText(dacl));
+      LocalFree(descriptor);
+    }
+    Close(handle);
+  }
+  HANDLE attributesOnly = Open(file, FILE_READ_ATTRIBUTES, kShareAll, 0);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD refused = attributesOnly == INVALID_HANDLE_VALUE
+                            ? GetLastError()
+                            : securityInfo(attributesOnly, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, nullptr,
+                                           nullptr, nullptr, nullptr, &descriptor);
+  Emit(area, "GetSecurityInfo without READ_CONTROL", refused == 0 ? "ok" : "err " + Number(refused));
+  if (refused == 0) LocalFree(descriptor);
+  Close(attributesOnly);
+  DeleteFileA(file.c_str());
+  RemoveDirectoryA(directory.c_str());
+
+  HANDLE token = nullptr;
+  alignas(TOKEN_USER) BYTE user[256];
+  DWORD size = 0;
+  const bool opened = openToken(GetCurrentProcess(), TOKEN_QUERY, &token) != FALSE;
+  const bool told = opened && tokenInformation(token, TokenUser, user, sizeof(user), &size) != FALSE;
+  std::string tokenUser = told ? SidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid) : Error();
+  Emit(area, "the token's user", tokenUser);
+  if (opened) CloseHandle(token);
+
+  LPBYTE members = nullptr;
+  DWORD read = 0;
+  DWORD total = 0;
+  WCHAR group[16] = {};
+  const char administrators[] = "Administrators";
+  for (size_t i = 0; i < sizeof(administrators); ++i) group[i] = static_cast<WCHAR>(administrators[i]);
+  const NET_API_STATUS status =
+      groupMembers(nullptr, group, 0, &members, MAX_PREFERRED_LENGTH, &read, &total, nullptr);
+  std::string result = status == 0 ? Number(read) + " members" : "err " + Number(status);
+  bool userAmong = false;
+  for (DWORD i = 0; status == 0 && i < read; ++i) {
+    userAmong = userAmong || SidText(reinterpret_cast<LOCALGROUP_MEMBERS_INFO_0*>(members)[i].lgrmi0_sid) == tokenUser;
+  }
+  if (status == 0) result += userAmong ? ", the token's user among them" : ", the token's user not among them";
+  Emit(area, "NetLocalGroupGetMembers Administrators", result);
+  if (members != nullptr) bufferFree(members);
+  FreeLibrary(netapi);
+  FreeLibrary(advapi);
+}
+
 }  // namespace
 
 int main() {
@@ -913,6 +1049,7 @@ int main() {
     Emit("native", "NTDLL's calls", "missing");
   }
   ProbeFileIds(later);
+  ProbeSecurity();
   RemoveTree(kRoot);
   // What Wine's calls cannot take away (a link left dangling by its
   // RemoveDirectoryA) goes through the host.
