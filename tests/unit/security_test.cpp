@@ -448,6 +448,11 @@ TEST_F(Security, OnlyOnNt) {
     EXPECT_EQ(GetProcAddress(advapi, name), nullptr) << name;
   }
   EXPECT_EQ(LoadLibraryA("NETAPI32.DLL"), nullptr);
+  DWORD flags = 0xDEADBEEF;
+  char system[16] = "";
+  ASSERT_TRUE(GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &flags, system, sizeof(system)));
+  EXPECT_EQ(flags, 0u);
+  EXPECT_STREQ(system, "FAT");
 
   Machine("");
   EXPECT_EQ(GetModuleHandleA("NETAPI32.DLL"), nullptr);  // not loaded yet
@@ -544,6 +549,43 @@ TEST_F(Security, FailCalls) {
   EXPECT_FALSE(GetTokenInformation(token, TokenUser, nullptr, 0, &needed));
   EXPECT_EQ(GetLastError(), 6u);
   EXPECT_TRUE(CloseHandle(token));
+}
+
+// GetSecurityInfo refuses what it cannot answer, returning the error and
+// leaving every output alone.
+TEST_F(Security, GetSecurityInfoArguments) {
+  Machine("");
+  HANDLE handle = OpenForSecurity("C:\\APP");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("C:\\APP\\*", &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  PSID owner = reinterpret_cast<PSID>(1);
+  PACL dacl = reinterpret_cast<PACL>(1);
+  PSECURITY_DESCRIPTOR descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(1);
+  const struct {
+    HANDLE handle;
+    SE_OBJECT_TYPE type;
+    SECURITY_INFORMATION wanted;
+    PSECURITY_DESCRIPTOR* descriptor;
+    DWORD error;
+  } cases[] = {
+      {handle, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, &descriptor, ERROR_INVALID_PARAMETER},
+      {search, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, &descriptor, ERROR_INVALID_HANDLE},
+      {handle, SE_FILE_OBJECT, SACL_SECURITY_INFORMATION, &descriptor, ERROR_PRIVILEGE_NOT_HELD},
+      {handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& test : cases) {
+    SetLastError(0xDEADBEEF);
+    EXPECT_EQ(GetSecurityInfo(test.handle, test.type, test.wanted, &owner, nullptr, &dacl, nullptr, test.descriptor),
+              test.error);
+    EXPECT_EQ(GetLastError(), 0xDEADBEEFu);  // the error is returned, not set
+    EXPECT_EQ(owner, reinterpret_cast<PSID>(1));
+    EXPECT_EQ(dacl, reinterpret_cast<PACL>(1));
+    EXPECT_EQ(descriptor, reinterpret_cast<PSECURITY_DESCRIPTOR>(1));
+  }
+  FindClose(search);
+  CloseHandle(handle);
 }
 
 // Lines of the settings that cannot be read make the machine unusable.
