@@ -490,9 +490,14 @@ void Append(std::vector<BYTE>* out, const void* data, size_t size) {
 }
 
 // An ACL as Windows lays it out: the header, then each ACE (header, mask,
-// SID), every size a multiple of four.
+// SID), every size a multiple of four. Its size is a WORD: an ACL over
+// 64 KB, which Windows cannot store, is none (empty), never one whose size
+// wrapped.
 std::vector<BYTE> AclBytes(const std::vector<Ace>& aces) {
   std::vector<BYTE> out(sizeof(ACL), 0);
+  size_t size = sizeof(ACL);
+  for (const Ace& ace : aces) size += sizeof(ACE_HEADER) + sizeof(DWORD) + ace.sid.size();
+  if (size > 0xFFFF) return std::vector<BYTE>();
   for (const Ace& ace : aces) {
     ACE_HEADER header = {ace.type, ace.flags,
                          static_cast<WORD>(sizeof(ACE_HEADER) + sizeof(DWORD) + ace.sid.size())};
@@ -612,8 +617,9 @@ extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECU
                                           [](const Ace& ace) { return (ace.flags & INHERITED_ACE) != 0; });
     if (anyInherited) header.Control |= SE_DACL_AUTO_INHERITED;
     if (!found.nullDacl) {
-      header.Dacl = static_cast<DWORD>(bytes.size());
       const std::vector<BYTE> acl = AclBytes(found.aces);
+      if (acl.empty()) return ERROR_INVALID_ACL;
+      header.Dacl = static_cast<DWORD>(bytes.size());
       bytes.insert(bytes.end(), acl.begin(), acl.end());
     }
   }

@@ -588,6 +588,34 @@ TEST_F(Security, GetSecurityInfoArguments) {
   CloseHandle(handle);
 }
 
+// An ACL's size is a WORD: one that would pass 64 KB is refused, never
+// handed out with a size that wrapped.
+TEST_F(Security, AclOfAtMost64Kilobytes) {
+  // Each allow for S-1-5-21-1-2-3-N takes 4 + 4 + 28 = 36 bytes; the root
+  // adds SYSTEM's 20, Administrators' 24 and Users' 24, the header 8. 1,818
+  // own entries make 65,524 bytes, 1,819 make 65,560.
+  for (const int count : {1818, 1819}) {
+    std::string line = "C:\\APP\\TOP.TXT = owner S-1-5-32-544";
+    for (int i = 0; i < count; ++i) line += "; allow S-1-5-21-1-2-3-" + std::to_string(1000 + i) + " read";
+    Machine("[security]\n" + line + "\n");
+    HANDLE handle = OpenForSecurity("C:\\APP\\TOP.TXT");
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error =
+        GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &descriptor);
+    if (count == 1818) {
+      ASSERT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
+      EXPECT_EQ(dacl->AclSize, 65524u);
+      EXPECT_EQ(dacl->AceCount, 1821u);
+      LocalFree(descriptor);
+    } else {
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_ACL));
+    }
+    CloseHandle(handle);
+  }
+}
+
 // Lines of the settings that cannot be read make the machine unusable.
 TEST_F(Security, SettingsRefused) {
   for (const char* settings :
