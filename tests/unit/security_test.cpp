@@ -577,7 +577,8 @@ TEST_F(Security, GetSecurityInfoArguments) {
   };
   for (const auto& test : cases) {
     SetLastError(0xDEADBEEF);
-    EXPECT_EQ(GetSecurityInfo(test.handle, test.type, test.wanted, &owner, nullptr, &dacl, nullptr, test.descriptor),
+    EXPECT_EQ(GetSecurityInfo(test.handle, test.type, test.wanted, &owner, nullptr, &dacl, nullptr,
+                              test.descriptor),
               test.error);
     EXPECT_EQ(GetLastError(), 0xDEADBEEFu);  // the error is returned, not set
     EXPECT_EQ(owner, reinterpret_cast<PSID>(1));
@@ -602,8 +603,8 @@ TEST_F(Security, AclOfAtMost64Kilobytes) {
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD error =
-        GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &descriptor);
+    const DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &dacl, nullptr, &descriptor);
     if (count == 1818) {
       ASSERT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
       EXPECT_EQ(dacl->AclSize, 65524u);
