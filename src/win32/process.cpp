@@ -436,9 +436,16 @@ HMODULE LoadModule(LPCSTR name) {
     return nullptr;
   }
   // ADVAPI32 is loaded already; NETAPI32 is NT's (the layer gives no
-  // Windows 95 one).
+  // Windows 95 one). Either is found by its bare name or by its full path
+  // in the system directory, as Windows keeps it there.
+  const std::string given(name);
+  const size_t slash = given.find_last_of("\\/");
+  const bool inSystem =
+      slash == std::string::npos || EqualNoCase(given.substr(0, slash), SystemDirectory(machine->settings));
+  const std::string plainName = slash == std::string::npos ? given : given.substr(slash + 1);
   System which = System::kKernel;
-  if (SystemModuleNamed(name, &which) && (which == System::kAdvapi || which == System::kNetapi)) {
+  if (inSystem && SystemModuleNamed(plainName.c_str(), &which) &&
+      (which == System::kAdvapi || which == System::kNetapi)) {
     if (which == System::kNetapi && !machine->settings.nt) {
       SetLastError(ERROR_MOD_NOT_FOUND);
       return nullptr;
