@@ -437,14 +437,16 @@ HMODULE LoadModule(LPCSTR name) {
   }
   // ADVAPI32 is loaded already; NETAPI32 is NT's (the layer gives no
   // Windows 95 one). Either is found by its bare name or by its full path
-  // in the system directory, as Windows keeps it there.
+  // in the system directory, as Windows keeps it there. The directory is
+  // compared whole: a name is never cut at a byte that may be the second
+  // of a letter.
+  const std::string systemPrefix = SystemDirectory(machine->settings) + "\\";
   const std::string given(name);
-  const size_t slash = given.find_last_of("\\/");
   const bool inSystem =
-      slash == std::string::npos || EqualNoCase(given.substr(0, slash), SystemDirectory(machine->settings));
-  const std::string plainName = slash == std::string::npos ? given : given.substr(slash + 1);
+      given.size() > systemPrefix.size() && EqualNoCase(given.substr(0, systemPrefix.size()), systemPrefix);
+  const std::string plainName = inSystem ? given.substr(systemPrefix.size()) : given;
   System which = System::kKernel;
-  if (inSystem && SystemModuleNamed(plainName.c_str(), &which) &&
+  if (SystemModuleNamed(plainName.c_str(), &which) &&
       (which == System::kAdvapi || which == System::kNetapi)) {
     if (which == System::kNetapi && !machine->settings.nt) {
       SetLastError(ERROR_MOD_NOT_FOUND);
