@@ -111,7 +111,8 @@ Trust TrustOfObject(HANDLE object, CodeObject kind, SecurityInfoCall securityInf
 }
 
 // The members of Administrators, from NETAPI32 in the system directory
-// (never by its bare name, which the current directory could answer).
+// (never by its bare name, which this program's directory or the current
+// one could answer).
 // Windows names the group in its own language, so NT of other languages
 // has no "Administrators": then only the accounts the check knows anyway
 // count, and the caller goes on without members.
