@@ -52,27 +52,42 @@ class TrustCheck : public SandboxTest {
 
   static std::string Program(char drive = 'C') { return std::string(1, drive) + ":\\APP\\SYSTEM\\TAVCC.EXE"; }
 
+  struct Handles {
+    HeldDirectories held;
+    HANDLE root;
+    HANDLE file;
+  };
+
+  static void Open(char drive, Handles* handles) {
+    LaterCalls calls;
+    FindLaterCalls(&calls);
+    handles->held.count = 0;
+    const std::string directory = std::string(1, drive) + ":\\APP\\SYSTEM";
+    const std::string root = std::string(1, drive) + ":\\";
+    EXPECT_TRUE(HoldPathWithoutLinks(directory.c_str(), calls, &handles->held));
+    EXPECT_EQ(handles->held.count, 2);
+    handles->root =
+        CreateFileA(root.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_NE(handles->root, INVALID_HANDLE_VALUE);
+    handles->file = CreateFileA(Program(drive).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    EXPECT_NE(handles->file, INVALID_HANDLE_VALUE);
+  }
+
+  static void Close(Handles* handles) {
+    if (handles->file != INVALID_HANDLE_VALUE) CloseHandle(handles->file);
+    if (handles->root != INVALID_HANDLE_VALUE) CloseHandle(handles->root);
+    ReleaseAllHeld(&handles->held);
+  }
+
   // As the removal asks before it starts the remover: P's path held, the
   // drive's root, the file open for reading, sharing reading only.
   bool MayRun(char drive = 'C') {
-    LaterCalls calls;
-    FindLaterCalls(&calls);
-    HeldDirectories held = {};
-    const std::string directory = std::string(1, drive) + ":\\APP\\SYSTEM";
-    const std::string root = std::string(1, drive) + ":\\";
-    EXPECT_TRUE(HoldPathWithoutLinks(directory.c_str(), calls, &held));
-    EXPECT_EQ(held.count, 2);
-    HANDLE rootHandle =
-        CreateFileA(root.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    EXPECT_NE(rootHandle, INVALID_HANDLE_VALUE);
-    HANDLE file = CreateFileA(Program(drive).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE);
-    const bool may = MayRunCodeFrom(rootHandle, held.handles, held.count, file);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (rootHandle != INVALID_HANDLE_VALUE) CloseHandle(rootHandle);
-    ReleaseAllHeld(&held);
+    Handles handles;
+    Open(drive, &handles);
+    const bool may = MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, handles.file);
+    Close(&handles);
     return may;
   }
 };
@@ -254,17 +269,17 @@ TEST_F(TrustCheck, Windows95HasNoAccounts) {
   EXPECT_TRUE(MayRunCodeFrom(INVALID_HANDLE_VALUE, nullptr, 0, INVALID_HANDLE_VALUE));
 }
 
-// A handle that is none is read as nothing, never as this process (which
-// INVALID_HANDLE_VALUE stands for).
+// Without P, the file or the root nothing is known to be safe.
 TEST_F(TrustCheck, MissingHandles) {
   Machine("");
-  EXPECT_TRUE(MayRun());
-  HANDLE file =
-      CreateFileA(Program().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(MayRunCodeFrom(INVALID_HANDLE_VALUE, nullptr, 0, file));
-  EXPECT_FALSE(MayRunCodeFrom(INVALID_HANDLE_VALUE, &file, 1, INVALID_HANDLE_VALUE));
-  CloseHandle(file);
+  Handles handles;
+  Open('C', &handles);
+  EXPECT_TRUE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, handles.file));
+  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, 0, handles.file));
+  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, INVALID_HANDLE_VALUE));
+  EXPECT_FALSE(MayRunCodeFrom(INVALID_HANDLE_VALUE, handles.held.handles, handles.held.count, handles.file));
+  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, nullptr));
+  Close(&handles);
 }
 
 // ACLs as bytes, each in a block of exactly its size, so that a read past
