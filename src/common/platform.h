@@ -7,6 +7,9 @@
 #include <windows.h>
 // The native calls' types; the calls themselves are looked up at run time.
 #include <winternl.h>
+// The types of the security and NETAPI32 calls, looked up at run time too.
+#include <aclapi.h>
+#include <lm.h>
 #else
 #include "win32/windows.h"
 #endif

@@ -436,9 +436,18 @@ HMODULE LoadModule(LPCSTR name) {
     return nullptr;
   }
   // ADVAPI32 is loaded already; NETAPI32 is NT's (the layer gives no
-  // Windows 95 one).
+  // Windows 95 one). Either is found by its bare name or by its full path
+  // in the system directory, as Windows keeps it there. The directory is
+  // compared whole: a name is never cut at a byte that may be the second
+  // of a letter.
+  const std::string systemPrefix = SystemDirectory(machine->settings) + "\\";
+  const std::string given(name);
+  const bool inSystem =
+      given.size() > systemPrefix.size() && EqualNoCase(given.substr(0, systemPrefix.size()), systemPrefix);
+  const std::string plainName = inSystem ? given.substr(systemPrefix.size()) : given;
   System which = System::kKernel;
-  if (SystemModuleNamed(name, &which) && (which == System::kAdvapi || which == System::kNetapi)) {
+  if (SystemModuleNamed(plainName.c_str(), &which) &&
+      (which == System::kAdvapi || which == System::kNetapi)) {
     if (which == System::kNetapi && !machine->settings.nt) {
       SetLastError(ERROR_MOD_NOT_FOUND);
       return nullptr;

@@ -464,6 +464,17 @@ TEST_F(Security, OnlyOnNt) {
   EXPECT_EQ(GetProcAddress(netapi, "GetSecurityInfo"), nullptr);  // ADVAPI32's
   EXPECT_NE(GetProcAddress(advapi, "GetSecurityInfo"), nullptr);
   EXPECT_TRUE(FreeLibrary(netapi));
+
+  // By its full path it is the system directory's, and only there.
+  const std::string inSystem = SystemDirectory() + "\\netapi32.dll";
+  netapi = LoadLibraryExA(inSystem.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  ASSERT_NE(netapi, nullptr);
+  EXPECT_EQ(GetModuleHandleA("NETAPI32.DLL"), netapi);
+  EXPECT_NE(GetProcAddress(netapi, "NetLocalGroupGetMembers"), nullptr);
+  EXPECT_TRUE(FreeLibrary(netapi));
+  SetLastError(0xDEADBEEF);
+  EXPECT_EQ(LoadLibraryExA("C:\\APP\\NETAPI32.DLL", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
 
 // The account the program runs as, from its token, and the members of

@@ -1,0 +1,41 @@
+// Whether anyone but administrators could have put the code there that the
+// removal runs elevated: the program or library itself, the program
+// directory P and every directory above it, each read through a handle the
+// removal holds, so that what is judged is what runs.
+#ifndef PREUNINST_FILES_TRUST_H
+#define PREUNINST_FILES_TRUST_H
+
+#include "common/platform.h"
+
+// What one object's descriptor says: only administrators can change it,
+// someone else can, or it cannot be told.
+enum class Trust { kTrusted, kOpen, kUnknown };
+
+// The objects a check reads; each kind has its own rights that change
+// what runs.
+enum class CodeObject { kFile, kProgramDirectory, kDirectoryAbove };
+
+// Who counts as an administrator besides SYSTEM, Administrators and
+// TrustedInstaller.
+struct Administrators {
+  PSID user;  // the token's own user
+  const LOCALGROUP_MEMBERS_INFO_0* members;
+  DWORD memberCount;
+  bool powerUsers;  // before Vista
+};
+
+// One descriptor as GetSecurityInfo gives it: the owner first, then each
+// entry of the DACL (null: a null DACL) that applies to the object itself.
+// The ACL is walked by its own sizes; one that does not add up is kUnknown.
+Trust TrustOfDescriptor(PSID owner, const ACL* dacl, CodeObject object, const Administrators& administrators);
+
+// Whether the program or library file (opened with GENERIC_READ, sharing
+// reading only, and kept open until it runs) may run elevated: nobody but
+// administrators can have changed it, P or a directory above, or Windows'
+// own system directory is open to others too, so that there is no boundary
+// left to keep. root is the drive's root; directories are those below it,
+// from the top down, P last; each handle has READ_CONTROL. Always true on
+// Windows 95, which has no accounts; false when anything cannot be read.
+bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, HANDLE file);
+
+#endif
