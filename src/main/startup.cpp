@@ -7,15 +7,19 @@
 
 extern "C" {
 
+// The image is built as one whole program (-fwhole-program): what Windows
+// and the compiler call from outside must say so.
+#define PREUNINST_CALLED_FROM_OUTSIDE __attribute__((externally_visible, used))
+
 // The compiler would turn these loops back into calls to themselves.
-__attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(void* target, int value,
+PREUNINST_CALLED_FROM_OUTSIDE __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(void* target, int value,
                                                                            size_t count) {
   unsigned char* bytes = static_cast<unsigned char*>(target);
   while (count-- != 0) *bytes++ = static_cast<unsigned char>(value);
   return target;
 }
 
-__attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void* target, const void* source,
+PREUNINST_CALLED_FROM_OUTSIDE __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void* target, const void* source,
                                                                            size_t count) {
   unsigned char* to = static_cast<unsigned char*>(target);
   const unsigned char* from = static_cast<const unsigned char*>(source);
@@ -24,7 +28,7 @@ __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void*
 }
 
 // Windows 95 starts a program with only 4-byte stack alignment.
-__attribute__((force_align_arg_pointer)) void PreuninstStartup(void) {
+PREUNINST_CALLED_FROM_OUTSIDE __attribute__((force_align_arg_pointer)) void PreuninstStartup(void) {
   char* arguments = SkipProgramName(GetCommandLineA());
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
