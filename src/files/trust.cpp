@@ -182,7 +182,7 @@ Trust TrustOfDescriptor(PSID owner, const ACL* dacl, CodeObject object,
   return open ? Trust::kOpen : unknown ? Trust::kUnknown : Trust::kTrusted;
 }
 
-bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, HANDLE file) {
+bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, const HANDLE* files, int fileCount) {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof(version);
   if (!GetVersionExA(&version)) return false;
@@ -218,9 +218,12 @@ bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, HANDLE fi
   LPBYTE members;
   const HMODULE netapi = LoadMembers(&administrators, &bufferFree, &members);
 
-  // The file, P, then each directory above it up to the drive's root.
-  bool may =
-      count > 0 && TrustOfObject(file, CodeObject::kFile, securityInfo, administrators) == Trust::kTrusted;
+  // The files, P, then each directory above it up to the drive's root.
+  bool may = count > 0;
+  for (int i = 0; may && i < fileCount; ++i) {
+    may = files[i] == INVALID_HANDLE_VALUE ||
+          TrustOfObject(files[i], CodeObject::kFile, securityInfo, administrators) == Trust::kTrusted;
+  }
   for (int i = count - 1; may && i >= -1; --i) {
     const CodeObject kind = i == count - 1 ? CodeObject::kProgramDirectory : CodeObject::kDirectoryAbove;
     may =

@@ -29,13 +29,15 @@ struct Administrators {
 // The ACL is walked by its own sizes; one that does not add up is kUnknown.
 Trust TrustOfDescriptor(PSID owner, const ACL* dacl, CodeObject object, const Administrators& administrators);
 
-// Whether the program or library file (opened with GENERIC_READ, sharing
-// reading only, and kept open until it runs) may run elevated: nobody but
-// administrators can have changed it, P or a directory above, or Windows'
+// Whether the program and library files (each opened with GENERIC_READ,
+// sharing reading only, and kept open until it runs; INVALID_HANDLE_VALUE
+// for one that is not there, null for one that could not be opened) may run
+// elevated: nobody but administrators can have changed them, P or a
+// directory above, or Windows'
 // own system directory is open to others too, so that there is no boundary
 // left to keep. root is the drive's root; directories are those below it,
 // from the top down, P last; each handle has READ_CONTROL. Always true on
 // Windows 95, which has no accounts; false when anything cannot be read.
-bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, HANDLE file);
+bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, const HANDLE* files, int fileCount);
 
 #endif

@@ -86,7 +86,7 @@ class TrustCheck : public SandboxTest {
   bool MayRun(char drive = 'C') {
     Handles handles;
     Open(drive, &handles);
-    const bool may = MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, handles.file);
+    const bool may = MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, &handles.file, 1);
     Close(&handles);
     return may;
   }
@@ -266,19 +266,44 @@ TEST_F(TrustCheck, FailingCalls) {
 
 TEST_F(TrustCheck, Windows95HasNoAccounts) {
   ReopenMachine("platform=95");
-  EXPECT_TRUE(MayRunCodeFrom(INVALID_HANDLE_VALUE, nullptr, 0, INVALID_HANDLE_VALUE));
+  const HANDLE none = INVALID_HANDLE_VALUE;
+  EXPECT_TRUE(MayRunCodeFrom(INVALID_HANDLE_VALUE, nullptr, 0, &none, 1));
 }
 
-// Without P, the file or the root nothing is known to be safe.
+// Without P or the root nothing is known to be safe; a file that could not
+// be opened is not known either, one that is not there runs nothing.
 TEST_F(TrustCheck, MissingHandles) {
   Machine("");
   Handles handles;
   Open('C', &handles);
-  EXPECT_TRUE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, handles.file));
-  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, 0, handles.file));
-  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, INVALID_HANDLE_VALUE));
-  EXPECT_FALSE(MayRunCodeFrom(INVALID_HANDLE_VALUE, handles.held.handles, handles.held.count, handles.file));
-  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, nullptr));
+  const HANDLE absent = INVALID_HANDLE_VALUE;
+  const HANDLE unopened = nullptr;
+  EXPECT_TRUE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, &handles.file, 1));
+  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, 0, &handles.file, 1));
+  EXPECT_TRUE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, &absent, 1));
+  EXPECT_FALSE(MayRunCodeFrom(INVALID_HANDLE_VALUE, handles.held.handles, handles.held.count, &handles.file, 1));
+  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, &unopened, 1));
+  Close(&handles);
+}
+
+// The files are judged together: one open to others, wherever it stands
+// in the list, keeps all of them from running.
+TEST_F(TrustCheck, EveryFileCounts) {
+  Machine("[security]\nC:\\APP\\SYSTEM\\FXPSET.EXE = allow S-1-5-32-545 write\n");
+  WriteBytes("C:\\APP\\SYSTEM\\FXPSET.EXE", "MZ");
+  Handles handles;
+  Open('C', &handles);
+  const HANDLE other = CreateFileA("C:\\APP\\SYSTEM\\FXPSET.EXE", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  const HANDLE absent = INVALID_HANDLE_VALUE;
+  const HANDLE first[] = {other, handles.file};
+  const HANDLE last[] = {handles.file, absent, other};
+  const HANDLE trusted[] = {absent, handles.file};
+  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, first, 2));
+  EXPECT_FALSE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, last, 3));
+  EXPECT_TRUE(MayRunCodeFrom(handles.root, handles.held.handles, handles.held.count, trusted, 2));
+  CloseHandle(other);
   Close(&handles);
 }
 
