@@ -239,10 +239,19 @@ def describe_attributes(bits):
     return ", ".join(names) if names else "normal"
 
 
+def drive_of(drive_dir, windows_path):
+    """The host directory of a Windows path's drive: drive_dir for C:, its
+    sibling drive_x for any other letter x."""
+    letter = windows_path[:1].lower()
+    if windows_path[1:2] != ":" or letter == "c":
+        return drive_dir
+    return os.path.join(os.path.dirname(drive_dir), "drive_" + letter)
+
+
 def lookup(drive_dir, windows_path):
     """The host path of an existing Windows path, or None."""
     parts = [p for p in windows_path.split(":\\", 1)[1].split("\\") if p]
-    current = drive_dir
+    current = drive_of(drive_dir, windows_path)
     for part in parts:
         if not os.path.isdir(current):
             return None

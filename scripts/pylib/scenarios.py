@@ -10,7 +10,8 @@ A scenario file (tests/scenarios/*.scn) has sections:
                runs once for each, with %NAME% standing for it); for the
                host's machine.ini: short names (no: a volume without 8.3
                names), wow64 (yes), version (the Windows version on nt: 4.0,
-               5.0, 5.1, 6.0, 6.1, 10.0), windows and system (the directories);
+               5.0, 5.1, 6.0, 6.1, 10.0), windows and system (the directories),
+               root acl, user, administrators and acls (security on nt);
                for both: code page (1250, 1251, 1252, 65001, 932, 936,
                949 or 950; under Wine the locale that has it)
   [shares]     \\SERVER\SHARE = PATH: a share root of the machine (host only)
@@ -18,7 +19,11 @@ A scenario file (tests/scenarios/*.scn) has sections:
   [fail calls] NAME N [ERROR|exit]: a Win32 call of the run that fails (host only)
   [races]      NAME N = swap|link|rename PATH = TARGET: another process changes
                the disk just before that call (host only)
-  [files]      PATH [= CONTENT] [| readonly, hidden, system]; CONTENT is text
+  [security]   PATH = [owner SID][; ENTRY]...: as machine.ini has it (host only)
+  [files]      PATH [= CONTENT] [| readonly, hidden, system, others-write];
+               others-write: Everyone may write the file (host: an allow
+               entry in [security]; Wine: the Unix mode, from which Wine
+               makes the file's DACL); CONTENT is text
                (\r and \n stand for CR and LF), or @standin, @library,
                @bare-library for a stand-in; under Wine also @linked-library
                (a library that imports @helper-library)
@@ -84,6 +89,7 @@ class Scenario:
         self.substitutes = []
         self.fail_calls = []
         self.races = []
+        self.security = []
         self.extra_places = {}
         self.label = ""  # which value of a varied scenario
         self.expect = []  # (target or None, kind, arguments)
@@ -131,6 +137,8 @@ class Scenario:
                 self.fail_calls.append(line.strip())
             elif section == "races":
                 self.races.append(line.strip())
+            elif section == "security":
+                self.security.append(line.strip())
             elif section in ("expect", "expect host", "expect wine"):
                 kind, _, arguments = line.partition(":")
                 target = section.split()[1] if " " in section else None
@@ -201,7 +209,7 @@ def find_or_make(drive_dir, windows_path, make_last):
     """The host path of a Windows path below a drive directory, matching
     existing names without regard to case and creating missing directories."""
     parts = [p for p in windows_path.split(":\\", 1)[1].split("\\") if p]
-    current = drive_dir
+    current = machine.drive_of(drive_dir, windows_path)
     for index, part in enumerate(parts):
         last = index == len(parts) - 1
         match = None
@@ -230,11 +238,13 @@ def write_files(scenario, drive_dir, places, fixtures):
                 f.write(unescape(expand(content, places)).encode(codec(scenario)))
         bits = 0
         for attribute in attributes:
-            bits |= {"hidden": machine.HIDDEN, "system": machine.SYSTEM, "readonly": 0}[attribute]
+            bits |= {"hidden": machine.HIDDEN, "system": machine.SYSTEM, "readonly": 0, "others-write": 0}[attribute]
         if bits:
             os.setxattr(host, "user.DOSATTRIB", b"0x%x" % bits)
         if "readonly" in attributes:
             os.chmod(host, os.stat(host).st_mode & ~0o222)
+        if "others-write" in attributes:
+            os.chmod(host, os.stat(host).st_mode | 0o002)
     for link, target in scenario.links:
         host = find_or_make(drive_dir, expand(link, places), False)
         if os.path.isdir(host) and not os.path.islink(host):
@@ -338,7 +348,7 @@ class HostTarget:
         with open(os.path.join(directory, "machine.ini"), "w", encoding="utf-8") as f:
             f.write("[machine]\nplatform=%s\nwindows=%s\nsystem=%s\ncurrent=C:\\\n" %
                     (scenario.settings["platform"], places["WINDOWS"], places["SYSTEM"]))
-            for setting in ("version", "short names", "wow64", "code page"):
+            for setting in ("version", "short names", "wow64", "code page", "root acl", "user", "administrators", "acls"):
                 if setting in scenario.settings:
                     f.write("%s=%s\n" % (setting, scenario.settings[setting]))
             for line in machine_lines:
@@ -348,6 +358,9 @@ class HostTarget:
                         for section in ("shares", "substitutes")]
             sections.append(("fail calls", [expand(line, places) for line in scenario.fail_calls] + list(fail_calls)))
             sections.append(("races", [expand(line, places) for line in scenario.races] + list(races)))
+            sections.append(("security", [expand(line, places) for line in scenario.security] +
+                             ["%s = allow S-1-1-0 write" % expand(path, places)
+                              for path, _, attributes in scenario.files if "others-write" in attributes]))
             for section, lines in sections:
                 if lines:
                     f.write("[%s]\n%s\n" % (section, "\n".join(lines)))

@@ -228,6 +228,20 @@ bool ParseSettings(const std::string& file, Settings* settings, std::string* err
       return false;
     }
   }
+  // Since Vista the Windows directory and Program Files keep their own
+  // descriptor, not the root's: TrustedInstaller owns them, and Users only
+  // read. First, so that a [security] line for them wins.
+  if (settings->rootAcl == RootAcl::kVista) {
+    const char kOwn[] =
+        "owner S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464; protected; "
+        "allow S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464 full inherit; "
+        "allow S-1-5-18 full inherit; allow S-1-5-32-544 full inherit; allow S-1-5-32-545 read inherit";
+    for (const std::string& path : {settings->windows, std::string("C:\\Program Files")}) {
+      SecurityLine own;
+      std::string reason;
+      if (ParseSecurityLine(path + " = " + kOwn, &own, &reason)) settings->security.insert(settings->security.begin(), own);
+    }
+  }
   return true;
 }
 
