@@ -72,6 +72,7 @@ bool KeepHeld(HeldDirectories* held, HANDLE handle, const DirectoryIdentity& ide
   }
   held->handles[held->count] = handle;
   held->identities[held->count] = identity;
+  held->links[held->count] = false;
   ++held->count;
   return true;
 }

@@ -52,10 +52,11 @@ struct HeldDirectories {
   int count;
   HANDLE handles[kMaxHeld];
   DirectoryIdentity identities[kMaxHeld];
+  bool links[kMaxHeld];  // a link on the way, opened itself
 };
 
-// Keeps handle among the holds; false, with handle closed, when there is no
-// room left.
+// Keeps handle among the holds, as no link; false, with handle closed, when
+// there is no room left.
 bool KeepHeld(HeldDirectories* held, HANDLE handle, const DirectoryIdentity& identity);
 
 // Whether both hold the same directories in the same order.

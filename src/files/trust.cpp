@@ -182,13 +182,8 @@ Trust TrustOfDescriptor(PSID owner, const ACL* dacl, CodeObject object,
   return open ? Trust::kOpen : unknown ? Trust::kUnknown : Trust::kTrusted;
 }
 
-bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, const HANDLE* files, int fileCount) {
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  if (!GetVersionExA(&version)) return false;
-  // Windows 95 has no accounts: administrators' own code lies open to all.
-  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT)
-    return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+bool MayRunCodeFrom(HANDLE root, const HeldDirectories& held, const HANDLE* files, int fileCount, bool beforeVista) {
+  const int count = held.count;
   FARPROC found[3];
   if (!FindSystemCalls("ADVAPI32.DLL", "GetSecurityInfo\0OpenProcessToken\0GetTokenInformation\0", found)) {
     return false;
@@ -213,21 +208,23 @@ bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, const HAN
 
   Administrators administrators = {};
   administrators.user = tokenUser.user.User.Sid;
-  administrators.powerUsers = version.dwMajorVersion < 6;
+  administrators.powerUsers = beforeVista;
   BufferFreeCall bufferFree;
   LPBYTE members;
   const HMODULE netapi = LoadMembers(&administrators, &bufferFree, &members);
 
-  // The files, P, then each directory above it up to the drive's root.
+  // The files, P, then each directory above it up to the drive's root. A
+  // link on the way could be turned elsewhere by whoever may write it, as
+  // P could be filled.
   bool may = count > 0;
   for (int i = 0; may && i < fileCount; ++i) {
     may = files[i] == INVALID_HANDLE_VALUE ||
           TrustOfObject(files[i], CodeObject::kFile, securityInfo, administrators) == Trust::kTrusted;
   }
   for (int i = count - 1; may && i >= -1; --i) {
-    const CodeObject kind = i == count - 1 ? CodeObject::kProgramDirectory : CodeObject::kDirectoryAbove;
-    may =
-        TrustOfObject(i >= 0 ? directories[i] : root, kind, securityInfo, administrators) == Trust::kTrusted;
+    const CodeObject kind = i == count - 1 || (i >= 0 && held.links[i]) ? CodeObject::kProgramDirectory
+                                                                          : CodeObject::kDirectoryAbove;
+    may = TrustOfObject(i >= 0 ? held.handles[i] : root, kind, securityInfo, administrators) == Trust::kTrusted;
   }
   // Where others can change Windows' own system directory as well, they
   // can already replace what administrators run every day: there is no

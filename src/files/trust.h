@@ -6,6 +6,7 @@
 #define PREUNINST_FILES_TRUST_H
 
 #include "common/platform.h"
+#include "files/held.h"
 
 // What one object's descriptor says: only administrators can change it,
 // someone else can, or it cannot be told.
@@ -32,12 +33,13 @@ Trust TrustOfDescriptor(PSID owner, const ACL* dacl, CodeObject object, const Ad
 // Whether the program and library files (each opened with GENERIC_READ,
 // sharing reading only, and kept open until it runs; INVALID_HANDLE_VALUE
 // for one that is not there, null for one that could not be opened) may run
-// elevated: nobody but administrators can have changed them, P or a
-// directory above, or Windows'
-// own system directory is open to others too, so that there is no boundary
-// left to keep. root is the drive's root; directories are those below it,
-// from the top down, P last; each handle has READ_CONTROL. Always true on
-// Windows 95, which has no accounts; false when anything cannot be read.
-bool MayRunCodeFrom(HANDLE root, const HANDLE* directories, int count, const HANDLE* files, int fileCount);
+// elevated: nobody but administrators can have changed them, P, a directory
+// above or a link on the way, or Windows' own system directory is open to
+// others too, so that there is no boundary left to keep. root is the
+// drive's root; held are the directories below it, from the top down, P
+// last; each handle has READ_CONTROL. Before Vista (beforeVista) Power
+// Users count as administrators. For NT-family Windows only (Windows 95
+// has no accounts); false when anything cannot be read.
+bool MayRunCodeFrom(HANDLE root, const HeldDirectories& held, const HANDLE* files, int fileCount, bool beforeVista);
 
 #endif

@@ -62,23 +62,13 @@ bool IsOwnName(const Name& name) {
 // file: a link is opened itself, never followed.
 NTSTATUS OpenBelow(const NativeCalls& calls, HANDLE directory, const Name& name, bool wantDirectory,
                    ACCESS_MASK access, ULONG share, HANDLE* opened) {
-  UNICODE_STRING text;
-  text.Length = static_cast<USHORT>(name.length * sizeof(WCHAR));
-  text.MaximumLength = text.Length;
-  text.Buffer = const_cast<WCHAR*>(name.text);
-  OBJECT_ATTRIBUTES attributes = {};
-  attributes.Length = sizeof(attributes);
-  attributes.RootDirectory = directory;
-  attributes.ObjectName = &text;
-  attributes.Attributes = OBJ_CASE_INSENSITIVE;
-  IO_STATUS_BLOCK io;
   // NT 4 has no links, and may refuse the option that opens one itself:
   // then it is asked without.
   ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT |
                   (wantDirectory ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
   for (;;) {
-    const NTSTATUS status = calls.createFile(opened, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, share,
-                                             FILE_OPEN, options, nullptr, 0);
+    const NTSTATUS status =
+        OpenNameIn(calls.createFile, directory, name.text, name.length, access | SYNCHRONIZE, share, options, opened);
     if (status != kInvalidParameter || (options & FILE_OPEN_REPARSE_POINT) == 0) return status;
     options &= ~static_cast<ULONG>(FILE_OPEN_REPARSE_POINT);
   }
@@ -248,6 +238,21 @@ void RemoveEmptyHeld(const NativeCalls& calls, HANDLE parent, const Name& name,
 }
 
 }  // namespace
+
+NTSTATUS OpenNameIn(CreateFileCall create, HANDLE directory, const WCHAR* name, ULONG length, ACCESS_MASK access,
+                    ULONG share, ULONG options, HANDLE* opened) {
+  UNICODE_STRING text;
+  text.Length = static_cast<USHORT>(length * sizeof(WCHAR));
+  text.MaximumLength = text.Length;
+  text.Buffer = const_cast<WCHAR*>(name);
+  OBJECT_ATTRIBUTES attributes = {};
+  attributes.Length = sizeof(attributes);
+  attributes.RootDirectory = directory;
+  attributes.ObjectName = &text;
+  attributes.Attributes = OBJ_CASE_INSENSITIVE;
+  IO_STATUS_BLOCK io;
+  return create(opened, access, &attributes, &io, nullptr, 0, share, FILE_OPEN, options, nullptr, 0);
+}
 
 bool FindNativeCalls(const LaterCalls& later, NativeCalls* calls) {
   FARPROC found[4];

@@ -61,6 +61,12 @@ struct ProductTree {
   HANDLE driveRoot;  // a drive's root opened for the walk, or INVALID_HANDLE_VALUE
 };
 
+// Opens what name (length letters, no path) is in directory, relative to
+// its handle, with NtCreateFile's access, sharing and options; a link is
+// opened itself only where options say so.
+NTSTATUS OpenNameIn(CreateFileCall create, HANDLE directory, const WCHAR* name, ULONG length, ACCESS_MASK access,
+                    ULONG share, ULONG options, HANDLE* opened);
+
 // The product's fixed clean-up list: files in R, P and U, P's data
 // directories with all they hold, then P and the directory above it when
 // they have become empty, each let go of in held first, its parent still

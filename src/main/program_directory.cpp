@@ -114,15 +114,6 @@ bool NameBetween(const char* path, size_t cut, size_t end, const char* suffix, W
   return cut != kNoBackslash && WidenName(path + cut + 1, end - cut - 1, suffix, name);
 }
 
-// The drive's root of a real path, opened for the walk, sharing everything:
-// the walk only reads it, and nobody can rename or remove it.
-HANDLE OpenDriveRoot(const char* real) {
-  char root[260];
-  if (!RootOf(real, root, CountOf(root))) return INVALID_HANDLE_VALUE;
-  return CreateFileA(root, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
-
 }  // namespace
 
 bool ResolveProgramDirectory(const char* value, char* resolved, DWORD capacity, int isNt, const LaterCalls& calls,

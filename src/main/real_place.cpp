@@ -4,6 +4,7 @@
 #include "common/letters.h"
 #include "common/paths.h"
 #include "common/strings.h"
+#include "files/walk.h"
 
 namespace {
 
@@ -152,27 +153,64 @@ bool LeadsStraight(const char* link, HANDLE held, FinalPathNameCall finalPath) {
          FinalPathOf(finalPath, link, where, CountOf(where)) && lstrcmpiA(target + 4, where) == 0;
 }
 
+// Opens the link named name in parent itself, asking only for its
+// descriptor and attributes: the junctions Windows keeps for older programs
+// (C:\Programme) refuse everyone listing and SYNCHRONIZE, and every
+// CreateFile asks for SYNCHRONIZE. Such a handle keeps nobody from renaming
+// the link; whether anyone but administrators could change it is for the
+// trust check to say (files/trust.h), and where it leads is held.
+Holding AskLink(const char* name, size_t length, HANDLE parent, FileInformationCall fileInformation, HANDLE* handle,
+                DirectoryIdentity* identity) {
+  FARPROC create;
+  WideName wide;
+  if (!FindSystemCalls("NTDLL.DLL", "NtCreateFile\0", &create) || !WidenName(name, length, "", &wide)) {
+    return Holding::kUnusable;
+  }
+  if (OpenNameIn(AsCall<CreateFileCall>(create), parent, wide.text, wide.length, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN_REPARSE_POINT, handle) != 0) {
+    return Holding::kUnusable;
+  }
+  DWORD found = 0;
+  const DWORD link = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  if (TellIdentity(*handle, fileInformation, identity, &found) && (found & link) == link) return Holding::kLink;
+  CloseHandle(*handle);
+  return Holding::kUnusable;
+}
+
 // Holds each directory of directory's path below its root, from the top
 // down. A link on the way is held itself, and only where links may be
-// followed (finalPath: Vista and later) and it leads straight; the
-// directory itself may be no link.
+// followed (finalPath: Vista and later) and it leads straight; one that
+// refuses to be held is opened only to be asked about (AskLink), below a
+// directory that is no link. The directory itself may be no link.
 bool HoldPath(const char* directory, HeldDirectories* held, FinalPathNameCall finalPath,
               FileInformationCall fileInformation) {
   char at[260];
   if (!StrCopy(at, CountOf(at), directory)) return false;
+  const int first = held->count;
   size_t end = RootLength(at);
   while (at[end] != '\0') {
+    const size_t start = end;
     while (at[end] != '\0' && at[end] != '\\') end = static_cast<size_t>(CharNextA(at + end) - at);
     const char next = at[end];
     at[end] = '\0';
     HANDLE handle;
     DirectoryIdentity identity;
-    const Holding holding = HoldDirectory(at, fileInformation, &handle, &identity);
+    Holding holding = HoldDirectory(at, fileInformation, &handle, &identity);
+    if (holding == Holding::kUnusable && GetLastError() == ERROR_ACCESS_DENIED && finalPath != nullptr &&
+        next != '\0') {
+      const bool below = held->count > first;
+      const HANDLE parent = below ? held->handles[held->count - 1] : OpenDriveRoot(at);
+      if (parent != INVALID_HANDLE_VALUE && !(below && held->links[held->count - 1])) {
+        holding = AskLink(at + start, end - start, parent, fileInformation, &handle, &identity);
+      }
+      if (!below && parent != INVALID_HANDLE_VALUE) CloseHandle(parent);
+    }
     if (holding == Holding::kUnusable || !KeepHeld(held, handle, identity) ||
         (holding == Holding::kLink &&
          (next == '\0' || finalPath == nullptr || !LeadsStraight(at, handle, finalPath)))) {
       return false;
     }
+    held->links[held->count - 1] = holding == Holding::kLink;
     at[end] = next;
     if (next != '\0') ++end;
   }
@@ -205,6 +243,13 @@ bool HoldPlaces(const char* directory, const LaterCalls& calls, ProgramPlaces* p
   return spelt > 0 && RealPlace(directory, places->real, CountOf(places->real), calls) &&
          HoldPath(places->real, held, nullptr, calls.fileInformation) && held->count > spelt &&
          SameIdentity(held->identities[spelt - 1], held->identities[held->count - 1]);
+}
+
+HANDLE OpenDriveRoot(const char* path) {
+  char root[260];
+  if (!RootOf(path, root, CountOf(root))) return INVALID_HANDLE_VALUE;
+  return CreateFileA(root, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 bool HoldPathWithoutLinks(const char* directory, const LaterCalls& calls, HeldDirectories* held) {

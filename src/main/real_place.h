@@ -44,6 +44,11 @@ struct ProgramPlaces {
 // caller to let go.
 bool HoldPlaces(const char* directory, const LaterCalls& calls, ProgramPlaces* places);
 
+// The drive's root of a path (or its share's root), opened for reading,
+// sharing everything: nobody can rename or remove it. INVALID_HANDLE_VALUE
+// when it cannot be had.
+HANDLE OpenDriveRoot(const char* path);
+
 // Holds each directory of a full path below its root, from the top down;
 // no link on the way, none at its end. False when one cannot be held.
 bool HoldPathWithoutLinks(const char* directory, const LaterCalls& calls, HeldDirectories* held);

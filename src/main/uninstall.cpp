@@ -213,34 +213,26 @@ const char* const kCodeOfP[] = {"TAVMDM.OCX", "TAVCC.EXE", "FXPSET.EXE", "LNKSET
 const int kCodeCount = sizeof(kCodeOfP) / sizeof(kCodeOfP[0]);
 
 // NT: holds P's programs and libraries against change until they have run
-// and judges them together with P and every directory above it. One of them
-// open to others says that the installation lets others write P's code, and
-// the removers load the suite's own libraries from P, which no list here
-// names: then nothing of P runs, and every command line and library is
-// emptied. The main uninstaller, the sweeps and the registry clean-up go on.
-void JudgeCodeOfP(RunStrings* run, HANDLE* files) {
+// and judges them together with P, every directory above it and every link
+// on its way. One of them open to others says that the installation lets
+// others write P's code, and the removers load the suite's own libraries
+// from P, which no list here names: then nothing of P runs. The main
+// uninstaller, the sweeps and the registry clean-up go on.
+bool MayRunCodeOfP(const RunStrings& run, HANDLE* files) {
   char path[520];
-  bool may = RootOf(run->places.real, path, CountOf(path));
-  const HANDLE root = may ? CreateFileA(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
-                          : INVALID_HANDLE_VALUE;
+  const HANDLE root = OpenDriveRoot(run.places.real);
   for (int i = 0; i < kCodeCount; ++i) {
-    files[i] = StrFormat(path, CountOf(path), "%s%s", run->programDir, kCodeOfP[i])
+    files[i] = StrFormat(path, CountOf(path), "%s%s", run.programDir, kCodeOfP[i])
                    ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
                    : nullptr;
     // Only a file that is not there is passed over; one that cannot be
     // opened otherwise cannot be judged.
     if (files[i] == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) files[i] = nullptr;
   }
-  may = may && MayRunCodeFrom(root, run->places.held.handles, run->places.held.count, files, kCodeCount);
+  // GetFinalPathNameByHandleA came with Vista.
+  const bool may = MayRunCodeFrom(root, run.places.held, files, kCodeCount, run.calls.finalPathName == nullptr);
   if (root != INVALID_HANDLE_VALUE) CloseHandle(root);
-  if (!may) {
-    run->controlLibrary[0] = '\0';
-    run->removeCommand[0] = '\0';
-    run->faxSetupCommand[0] = '\0';
-    run->linkSetupCommand[0] = '\0';
-    run->exchangeLibrary[0] = '\0';
-  }
+  return may;
 }
 
 // On an unknown platform every command line is empty: nothing runs.
@@ -335,13 +327,16 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
     // A library is loaded by its full path in P only: a bare name would be
     // looked for along the search path, the current directory included.
     const bool haveProgramDir = run.programDir[0] != '\0';
-    if (haveProgramDir) StrFormat(run.exchangeLibrary, CountOf(run.exchangeLibrary), "%smxhook32.dll", run.programDir);
     HANDLE code[kCodeCount];
     const bool judge = haveProgramDir && isNt == 1;
-    if (judge) JudgeCodeOfP(&run, code);
-    if (run.controlLibrary[0] != '\0') CallLibraryExport(run.controlLibrary, "DllUnregisterServer");
-    RunComponentRemovers(&run, isNt);
-    if (run.exchangeLibrary[0] != '\0') CallLibraryExport(run.exchangeLibrary, "RemoveMailHook");
+    if (!judge || MayRunCodeOfP(run, code)) {
+      if (haveProgramDir) CallLibraryExport(run.controlLibrary, "DllUnregisterServer");
+      RunComponentRemovers(&run, isNt);
+      if (haveProgramDir &&
+          StrFormat(run.exchangeLibrary, CountOf(run.exchangeLibrary), "%smxhook32.dll", run.programDir)) {
+        CallLibraryExport(run.exchangeLibrary, "RemoveMailHook");
+      }
+    }
     for (int i = 0; judge && i < kCodeCount; ++i) {
       if (code[i] != nullptr && code[i] != INVALID_HANDLE_VALUE) CloseHandle(code[i]);
     }

@@ -205,10 +205,12 @@ Descriptor DescriptorOf(const Settings& settings, const std::string& windows, bo
   // Each [security] line by how many names deep it lies on this path; the
   // last line for a path wins, as later lines of the file do.
   std::vector<const SecurityLine*> lines(names.size() + 1, nullptr);
+  // A line names the object at its path: a link there is the link itself,
+  // with a descriptor of its own, as Windows keeps one for a junction.
   for (const SecurityLine& line : settings.security) {
     const Resolved resolved = ResolvePath(line.path.c_str());
     if (resolved.error != 0 && resolved.host.empty()) continue;
-    const std::vector<std::u32string> path = FoldedNames(RealWindowsPath(resolved.host, false));
+    const std::vector<std::u32string> path = FoldedNames(RealWindowsPath(resolved.host, true));
     if (path.empty() || path.size() > names.size() || !std::equal(path.begin(), path.end(), names.begin()))
       continue;
     lines[path.size()] = &line;
