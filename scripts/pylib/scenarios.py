@@ -640,10 +640,14 @@ def main():
     parser.add_argument("--host-build", default="host", help="the host build to run (host or host-asan)")
     parser.add_argument("--standins-build", help="the host build whose stand-ins to use (default: --host-build); "
                                                  "a sweep on host-asan runs three times as fast with host's")
-    parser.add_argument("--sweep", choices=["errors", "exits", "both", "races"],
+    parser.add_argument("--sweep", choices=["errors", "exits", "both", "races", "acls"],
                         help="on the host: the fault sweep, each Win32 call of a run failing in turn (errors), "
                              "or the run ending there and an undisturbed run after it (exits); or the race "
-                             "sweep, a directory the run uses swapped for a link just before each call (races)")
+                             "sweep, a directory the run uses swapped for a link just before each call (races); "
+                             "or the ACL sweep, the run on random machines' owners and access entries (acls)")
+    parser.add_argument("--acl-machines", type=int, default=200,
+                        help="with --sweep acls: how many random machines each scenario runs on")
+    parser.add_argument("--acl-seed", type=int, default=29, help="with --sweep acls: the random machines' seed")
     parser.add_argument("--exit-step", type=int, default=1, metavar="N",
                         help="with --sweep: only every N-th failure point for the exits")
     parser.add_argument("--error-step", type=int, default=1, metavar="N",
@@ -682,6 +686,19 @@ def main():
             if raced:
                 print("not swept, for their own races: " + ", ".join(s.name for s in raced))
                 scenarios = [s for s in scenarios if s not in raced]
+            if options.sweep == "acls":
+                # Windows 95 has no accounts.
+                scenarios = [s for s in scenarios if s.settings["platform"] == "nt"]
+                import acl_sweep
+                for scenario in scenarios:
+                    print("== ACL sweep %s%s: %s" % (scenario.name, " " + scenario.label if scenario.label else "",
+                                                     scenario.settings["title"]), flush=True)
+                    r, d, f = acl_sweep.acl_sweep(target, scenario, work, options.jobs, options.acl_machines,
+                                                  options.acl_seed, log=lambda text: print(text, flush=True))
+                    runs, points, found = runs + r, points + d, found + f
+                print("ACL sweep of %d scenarios: %d machines, P's code ran on %d, %d violations, %.0f s" %
+                      (len(scenarios), runs, points, found, time.time() - started))
+                return 1 if found or not scenarios else 0
             if options.sweep == "races":
                 # Windows 95 holds no directory: there is nothing to race against.
                 scenarios = [s for s in scenarios if s.settings["platform"] == "nt"]

@@ -273,10 +273,15 @@ class Baseline:
         # After the main uninstaller the program directory's places are held
         # and checked again, between its start and the first file the
         # clean-up looks at: the file clean-up depends on those calls too.
+        # (A link on P's way that cannot be held is opened itself with
+        # NtCreateFile while the places are held again: that is the check.)
         started = min((index for (name, nth), (index, subject) in trace.items()
                        if name == "CreateProcessA" and subject == self.command), default=0)
+        links = set(link for link, target in self.paths.links)
         self.recheck = (started, min((index for (name, nth), (index, subject) in trace.items()
-                                      if index > started and name in FILE_CALLS), default=started))
+                                      if index > started and name in FILE_CALLS and
+                                      not (name == "NtCreateFile" and machine.fold(subject) in links)),
+                                     default=started))
         self.runs = set(line for line in outcome.calls if line.startswith(("run ", "load ", "image ")))
 
 
