@@ -328,7 +328,9 @@ int UninstallMain(HINSTANCE instance, char* commandLine, int showState) {
     // looked for along the search path, the current directory included.
     const bool haveProgramDir = run.programDir[0] != '\0';
     HANDLE code[kCodeCount];
-    const bool judge = haveProgramDir && isNt == 1;
+    // An unknown platform is judged as NT: a failing call must not let
+    // code run that would not run otherwise.
+    const bool judge = haveProgramDir && isNt != 0;
     if (!judge || MayRunCodeOfP(run, code)) {
       if (haveProgramDir) CallLibraryExport(run.controlLibrary, "DllUnregisterServer");
       RunComponentRemovers(&run, isNt);

@@ -100,13 +100,15 @@ Sid SidOf(const char* text) {
   return sid;
 }
 
+// Never destroyed: a library's destructors may call the layer after the
+// process's statics are gone (a library still loaded at its end).
 const Sid& Administrators() {
-  static const Sid sid = SidOf("S-1-5-32-544");
+  static const Sid& sid = *new Sid(SidOf("S-1-5-32-544"));
   return sid;
 }
 
 const Sid& Everyone() {
-  static const Sid sid = SidOf("S-1-1-0");
+  static const Sid& sid = *new Sid(SidOf("S-1-1-0"));
   return sid;
 }
 
