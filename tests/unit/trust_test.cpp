@@ -307,6 +307,47 @@ TEST_F(TrustCheck, EveryFileCounts) {
   Close(&handles);
 }
 
+// A link on P's way is judged as P is: whoever may write it could turn it
+// elsewhere. One that refuses to be held, as Windows' own C:\Programme
+// refuses everyone SYNCHRONIZE, is only asked about; where it leads is held.
+TEST_F(TrustCheck, LinksOnTheWay) {
+  const std::string compatibility =
+      "[security]\nC:\\LINK = owner S-1-5-18; protected; deny S-1-1-0 0x100001; allow S-1-1-0 0x1200a9; "
+      "allow S-1-5-18 full; allow S-1-5-32-544 full";
+  const std::vector<Case> cases = {
+      {"", true},
+      {compatibility, true},
+      {"[security]\nC:\\LINK = allow S-1-5-32-545 write-attributes", false},
+      {compatibility + "; allow S-1-5-11 add-file", false},
+  };
+  for (const Case& one : cases) {
+    SCOPED_TRACE(one.settings);
+    Machine("version=10.0");
+    if (GetFileAttributesA("C:\\LINK") == INVALID_FILE_ATTRIBUTES) {
+      ASSERT_TRUE(CreateSymbolicLinkA("C:\\LINK", "C:\\APP", SYMBOLIC_LINK_FLAG_DIRECTORY));
+    }
+    ReopenMachine("version=10.0\n" + one.settings);
+    LaterCalls calls;
+    FindLaterCalls(&calls);
+    ProgramPlaces places;
+    places.held.count = 0;
+    ASSERT_TRUE(HoldPlaces("C:\\LINK\\SYSTEM", calls, &places));
+    // C:\LINK, SYSTEM through it, then C:\APP and C:\APP\SYSTEM.
+    ASSERT_EQ(places.held.count, 4);
+    EXPECT_TRUE(places.held.links[0]);
+    EXPECT_FALSE(places.held.links[1] || places.held.links[2] || places.held.links[3]);
+    const HANDLE root = CreateFileA("C:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file =
+        CreateFileA("C:\\LINK\\SYSTEM\\TAVCC.EXE", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(MayRunCodeFrom(root, places.held, &file, 1, BeforeVista()), one.may);
+    CloseHandle(file);
+    CloseHandle(root);
+    ReleaseAllHeld(&places.held);
+  }
+}
+
 // ACLs as bytes, each in a block of exactly its size, so that a read past
 // what AclSize allows is caught by the sanitizer.
 class CraftedAcl {
