@@ -49,6 +49,8 @@ const WellKnownAccount kTrustedAccounts[] = {
 };
 
 const BYTE kNtAuthority[] = {0, 0, 0, 0, 0, 5};
+// S-1-5-32-544, as a SID's bytes.
+const BYTE kAdministratorsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
 const unsigned kMaxSubAuthorities = 15;
 
 // The bytes of a SID, or 0 where it is none.
@@ -110,19 +112,28 @@ Trust TrustOfObject(HANDLE object, CodeObject kind, SecurityInfoCall securityInf
   return trust;
 }
 
+typedef BOOL(WINAPI* AccountNameCall)(LPCWSTR, PSID, LPWSTR, LPDWORD, LPWSTR, LPDWORD, PSID_NAME_USE);
+
 // The members of Administrators, from NETAPI32 in the system directory
 // (never by its bare name, which this program's directory or the current
-// one could answer).
-// Windows names the group in its own language, so NT of other languages
-// has no "Administrators": then only the accounts the check knows anyway
-// count, and the caller goes on without members.
-HMODULE LoadMembers(Administrators* administrators, BufferFreeCall* bufferFree, LPBYTE* members) {
+// one could answer). Windows names the group in its own language
+// ("Administratoren"), so its name is asked for by its SID; where that
+// fails, only the accounts the check knows anyway count.
+HMODULE LoadMembers(AccountNameCall accountName, Administrators* administrators, BufferFreeCall* bufferFree,
+                    LPBYTE* members) {
   char path[260];
-  const char kGroup[] = "Administrators";
-  WCHAR group[sizeof(kGroup)];
-  for (size_t i = 0; i < sizeof(kGroup); ++i) group[i] = static_cast<WCHAR>(kGroup[i]);
+  WCHAR group[257];
+  WCHAR domain[257];
+  DWORD groupLength = CountOf(group);
+  DWORD domainLength = CountOf(domain);
+  SID_NAME_USE use;
   *members = nullptr;
   *bufferFree = nullptr;
+  // LookupAccountSidW only reads the SID.
+  if (!accountName(nullptr, const_cast<BYTE*>(kAdministratorsSid), group, &groupLength, domain, &domainLength,
+                   &use)) {
+    return nullptr;
+  }
   const HMODULE netapi = SystemDirectoryWith(path, CountOf(path), "\\NETAPI32.DLL")
                              ? LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
                              : nullptr;
@@ -182,10 +193,13 @@ Trust TrustOfDescriptor(PSID owner, const ACL* dacl, CodeObject object,
   return open ? Trust::kOpen : unknown ? Trust::kUnknown : Trust::kTrusted;
 }
 
-bool MayRunCodeFrom(HANDLE root, const HeldDirectories& held, const HANDLE* files, int fileCount, bool beforeVista) {
+bool MayRunCodeFrom(HANDLE root, const HeldDirectories& held, const HANDLE* files, int fileCount) {
   const int count = held.count;
-  FARPROC found[3];
-  if (!FindSystemCalls("ADVAPI32.DLL", "GetSecurityInfo\0OpenProcessToken\0GetTokenInformation\0", found)) {
+  // Before Vista, Power Users count as administrators. GetVersion cannot
+  // fail; its low byte is the major version.
+  const bool beforeVista = (GetVersion() & 0xFF) < 6;
+  FARPROC found[4];
+  if (!FindSystemCalls("ADVAPI32.DLL", "GetSecurityInfo\0OpenProcessToken\0GetTokenInformation\0LookupAccountSidW\0", found)) {
     return false;
   }
   const SecurityInfoCall securityInfo = AsCall<SecurityInfoCall>(found[0]);
@@ -211,7 +225,7 @@ bool MayRunCodeFrom(HANDLE root, const HeldDirectories& held, const HANDLE* file
   administrators.powerUsers = beforeVista;
   BufferFreeCall bufferFree;
   LPBYTE members;
-  const HMODULE netapi = LoadMembers(&administrators, &bufferFree, &members);
+  const HMODULE netapi = LoadMembers(AsCall<AccountNameCall>(found[3]), &administrators, &bufferFree, &members);
 
   // The files, P, then each directory above it up to the drive's root. A
   // link on the way could be turned elsewhere by whoever may write it, as

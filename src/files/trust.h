@@ -37,9 +37,9 @@ Trust TrustOfDescriptor(PSID owner, const ACL* dacl, CodeObject object, const Ad
 // above or a link on the way, or Windows' own system directory is open to
 // others too, so that there is no boundary left to keep. root is the
 // drive's root; held are the directories below it, from the top down, P
-// last; each handle has READ_CONTROL. Before Vista (beforeVista) Power
-// Users count as administrators. For NT-family Windows only (Windows 95
-// has no accounts); false when anything cannot be read.
-bool MayRunCodeFrom(HANDLE root, const HeldDirectories& held, const HANDLE* files, int fileCount, bool beforeVista);
+// last; each handle has READ_CONTROL. Before Vista Power Users count as
+// administrators. For NT-family Windows only (Windows 95 has no accounts);
+// false when anything cannot be read or told.
+bool MayRunCodeFrom(HANDLE root, const HeldDirectories& held, const HANDLE* files, int fileCount);
 
 #endif

@@ -180,8 +180,8 @@ Holding AskLink(const char* name, size_t length, HANDLE parent, FileInformationC
 // Holds each directory of directory's path below its root, from the top
 // down. A link on the way is held itself, and only where links may be
 // followed (finalPath: Vista and later) and it leads straight; one that
-// refuses to be held is opened only to be asked about (AskLink), below a
-// directory that is no link. The directory itself may be no link.
+// refuses to be held is opened only to be asked about (AskLink). The
+// directory itself may be no link.
 bool HoldPath(const char* directory, HeldDirectories* held, FinalPathNameCall finalPath,
               FileInformationCall fileInformation) {
   char at[260];
@@ -198,12 +198,13 @@ bool HoldPath(const char* directory, HeldDirectories* held, FinalPathNameCall fi
     Holding holding = HoldDirectory(at, fileInformation, &handle, &identity);
     if (holding == Holding::kUnusable && GetLastError() == ERROR_ACCESS_DENIED && finalPath != nullptr &&
         next != '\0') {
+      // (Relative to a link opened itself, nothing is found.)
       const bool below = held->count > first;
       const HANDLE parent = below ? held->handles[held->count - 1] : OpenDriveRoot(at);
-      if (parent != INVALID_HANDLE_VALUE && !(below && held->links[held->count - 1])) {
+      if (parent != INVALID_HANDLE_VALUE) {
         holding = AskLink(at + start, end - start, parent, fileInformation, &handle, &identity);
+        if (!below) CloseHandle(parent);
       }
-      if (!below && parent != INVALID_HANDLE_VALUE) CloseHandle(parent);
     }
     if (holding == Holding::kUnusable || !KeepHeld(held, handle, identity) ||
         (holding == Holding::kLink &&

@@ -229,8 +229,7 @@ bool MayRunCodeOfP(const RunStrings& run, HANDLE* files) {
     // opened otherwise cannot be judged.
     if (files[i] == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) files[i] = nullptr;
   }
-  // GetFinalPathNameByHandleA came with Vista.
-  const bool may = MayRunCodeFrom(root, run.places.held, files, kCodeCount, run.calls.finalPathName == nullptr);
+  const bool may = MayRunCodeFrom(root, run.places.held, files, kCodeCount);
   if (root != INVALID_HANDLE_VALUE) CloseHandle(root);
   return may;
 }

@@ -379,6 +379,7 @@ const Export* FindExport(System module, const char* name) {
       {System::kAdvapi, "GetSecurityInfo", ProcedureOf(&GetSecurityInfo), 400},
       {System::kAdvapi, "OpenProcessToken", ProcedureOf(&OpenProcessToken), 400},
       {System::kAdvapi, "GetTokenInformation", ProcedureOf(&GetTokenInformation), 400},
+      {System::kAdvapi, "LookupAccountSidW", ProcedureOf(&LookupAccountSidW), 400},
       {System::kNetapi, "NetLocalGroupGetMembers", ProcedureOf(&NetLocalGroupGetMembers), 400},
       {System::kNetapi, "NetApiBufferFree", ProcedureOf(&NetApiBufferFree), 400},
   };

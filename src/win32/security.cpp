@@ -483,6 +483,11 @@ DWORD CheckCreate(const std::string& parentHost, bool directory) {
 
 namespace {
 
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
 struct TokenObject : Object {
   explicit TokenObject(DWORD a) : Object(Kind::kToken), access(a) {}
   DWORD access;
@@ -646,6 +651,40 @@ extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECU
   if (sacl != nullptr) *sacl = nullptr;
   *descriptor = block;
   return ERROR_SUCCESS;
+}
+
+// Only Administrators has a name here, "BUILTIN\\Administrators" as
+// English Windows gives it (Windows of other languages gives its own: German
+// "VORDEFINIERT\\Administratoren"); any other SID is none mapped. This
+// machine only.
+extern "C" BOOL WINAPI LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameLength, LPWSTR domain,
+                                         LPDWORD domainLength, PSID_NAME_USE use) {
+  const ApiCall call("LookupAccountSidW");
+  if (call.Fails()) return FALSE;
+  const Machine* machine = CurrentMachine();
+  if (machine == nullptr || !machine->settings.nt) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+  if (sid == nullptr || nameLength == nullptr || domainLength == nullptr || use == nullptr)
+    return Fail(ERROR_INVALID_PARAMETER);
+  const BYTE* const bytes = static_cast<const BYTE*>(sid);
+  const Sid& administrators = Administrators();
+  if ((system != nullptr && system[0] != 0) || bytes[0] != 1 || 8u + 4u * bytes[1] != administrators.size() ||
+      memcmp(bytes, administrators.data(), administrators.size()) != 0) {
+    return Fail(ERROR_NONE_MAPPED);
+  }
+  const char kName[] = "Administrators";
+  const char kDomain[] = "BUILTIN";
+  // Too small: both sizes the call needs, terminators included.
+  if (name == nullptr || domain == nullptr || *nameLength < sizeof(kName) || *domainLength < sizeof(kDomain)) {
+    *nameLength = sizeof(kName);
+    *domainLength = sizeof(kDomain);
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  for (size_t i = 0; i < sizeof(kName); ++i) name[i] = static_cast<WCHAR>(kName[i]);
+  for (size_t i = 0; i < sizeof(kDomain); ++i) domain[i] = static_cast<WCHAR>(kDomain[i]);
+  *nameLength = sizeof(kName) - 1;
+  *domainLength = sizeof(kDomain) - 1;
+  *use = SidTypeAlias;
+  return TRUE;
 }
 
 extern "C" NET_API_STATUS NET_API_FUNCTION NetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level,

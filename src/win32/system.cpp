@@ -38,6 +38,16 @@ bool ReadAnswer(std::string* line) {
 
 }  // namespace
 
+// The major version in the low byte, the minor in the next; the build in
+// the high word, whose top bit Windows 95 sets. It cannot fail.
+extern "C" DWORD WINAPI GetVersion(void) {
+  const ApiCall call("GetVersion");
+  Machine* machine = CurrentMachine();
+  const bool nt = machine == nullptr || machine->settings.nt;
+  const unsigned version = WindowsVersion();
+  return static_cast<DWORD>(version / 100 | (version % 100) << 8) | (nt ? 0u : 0x80000000u);
+}
+
 extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
   const ApiCall call("GetVersionExA");
   if (call.Fails()) return FALSE;

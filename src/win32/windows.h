@@ -121,6 +121,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 #define ERROR_INVALID_ACL 1336L
 #define ERROR_NO_SUCH_ALIAS 1376L
+#define ERROR_NONE_MAPPED 1332L
 #define ERROR_INVALID_REPARSE_DATA 4392L
 
 // Access rights.
@@ -522,6 +523,19 @@ typedef struct _TOKEN_USER {
   SID_AND_ATTRIBUTES User;
 } TOKEN_USER, *PTOKEN_USER;
 
+typedef enum _SID_NAME_USE {
+  SidTypeUser = 1,
+  SidTypeGroup,
+  SidTypeDomain,
+  SidTypeAlias,
+  SidTypeWellKnownGroup,
+  SidTypeDeletedAccount,
+  SidTypeInvalid,
+  SidTypeUnknown,
+  SidTypeComputer,
+  SidTypeLabel
+} SID_NAME_USE, *PSID_NAME_USE;
+
 // NETAPI32 (NT).
 typedef DWORD NET_API_STATUS;
 #define NET_API_FUNCTION WINAPI
@@ -642,6 +656,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+DWORD WINAPI GetVersion(void);
 
 NTSTATUS NTAPI NtCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK io,
                             PLARGE_INTEGER allocation, ULONG fileAttributes, ULONG share, ULONG disposition,
@@ -657,6 +672,8 @@ HANDLE WINAPI GetCurrentProcess(void);
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size,
                                 PDWORD returned);
+BOOL WINAPI LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name, LPDWORD nameLength, LPWSTR domain,
+                              LPDWORD domainLength, PSID_NAME_USE use);
 DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION wanted, PSID* owner,
                              PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
 NET_API_STATUS NET_API_FUNCTION NetLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level,

@@ -529,6 +529,41 @@ TEST_F(Security, TokenUserAndAdministrators) {
             static_cast<DWORD>(ERROR_INVALID_LEVEL));
 }
 
+// The group's name by its SID, as the check asks for it before its members;
+// a buffer too small is told both sizes, terminators included.
+TEST_F(Security, AdministratorsByTheirSid) {
+  Machine("");
+  const BYTE administrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+  const BYTE users[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
+  WCHAR name[32];
+  WCHAR domain[32];
+  DWORD nameLength = 14;
+  DWORD domainLength = 32;
+  SID_NAME_USE use = SidTypeInvalid;
+  SetLastError(0);
+  EXPECT_FALSE(LookupAccountSidW(nullptr, const_cast<BYTE*>(administrators), name, &nameLength, domain,
+                                 &domainLength, &use));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(nameLength, 15u);
+  EXPECT_EQ(domainLength, 8u);
+  ASSERT_TRUE(LookupAccountSidW(nullptr, const_cast<BYTE*>(administrators), name, &nameLength, domain,
+                                &domainLength, &use));
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(name)), u"Administrators");
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(domain)), u"BUILTIN");
+  EXPECT_EQ(nameLength, 14u);
+  EXPECT_EQ(domainLength, 7u);
+  EXPECT_EQ(use, SidTypeAlias);
+  SetLastError(0);
+  EXPECT_FALSE(
+      LookupAccountSidW(nullptr, const_cast<BYTE*>(users), name, &nameLength, domain, &domainLength, &use));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NONE_MAPPED));
+  // The version in GetVersion's low bytes, as GetVersionExA tells it.
+  ReopenMachine("version=5.1");
+  EXPECT_EQ(GetVersion() & 0xFFFF, 0x0105u);
+  ReopenMachine("version=10.0");
+  EXPECT_EQ(GetVersion() & 0xFFFF, 0x000Au);
+}
+
 // Each new call fails through [fail calls] as it reports failure: the
 // security and NETAPI32 calls return their error, the others set it.
 TEST_F(Security, FailCalls) {
