@@ -1001,6 +1001,34 @@ void ProbeSecurity() {
   if (status == 0) result += userAmong ? ", the token's user among them" : ", the token's user not among them";
   Emit(area, "NetLocalGroupGetMembers Administrators", result);
   if (members != nullptr) bufferFree(members);
+
+  // The group's name by its SID, as the trust check asks for it.
+  typedef BOOL(WINAPI * AccountNameCall)(LPCWSTR, PSID, LPWSTR, LPDWORD, LPWSTR, LPDWORD, PSID_NAME_USE);
+  const AccountNameCall accountName = AsCall<AccountNameCall>(GetProcAddress(advapi, "LookupAccountSidW"));
+  BYTE administratorsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+  WCHAR name[64];
+  WCHAR domain[64];
+  DWORD nameLength = 0;
+  DWORD domainLength = 0;
+  SID_NAME_USE use = SidTypeInvalid;
+  std::string sizes = accountName == nullptr ? "missing"
+                      : accountName(nullptr, administratorsSid, name, &nameLength, domain, &domainLength, &use)
+                          ? "ok"
+                          : Error() + ", " + Number(nameLength) + " and " + Number(domainLength) + " letters";
+  Emit(area, "LookupAccountSidW Administrators, no room", sizes);
+  nameLength = domainLength = 64;
+  const auto ascii = [](const WCHAR* text, DWORD length) {
+    std::string letters;
+    for (DWORD i = 0; i < length && i < 64; ++i) letters += static_cast<char>(text[i] < 128 ? text[i] : '?');
+    return letters;
+  };
+  const std::string named =
+      accountName == nullptr ? "missing"
+      : accountName(nullptr, administratorsSid, name, &nameLength, domain, &domainLength, &use)
+          ? ascii(domain, domainLength) + "\\" + ascii(name, nameLength) + ", use " + Number(use)
+          : Error();
+  Emit(area, "LookupAccountSidW Administrators", named);
+  Emit(area, "GetVersion's major version", Number(GetVersion() & 0xFF));
   FreeLibrary(netapi);
   FreeLibrary(advapi);
 }
