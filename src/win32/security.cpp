@@ -578,41 +578,10 @@ extern "C" BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS
   return TRUE;
 }
 
-extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION wanted,
-                                        PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
-                                        PSECURITY_DESCRIPTOR* descriptor) {
-  const ApiCall call("GetSecurityInfo", SubjectOf(handle));
-  // The call returns its error rather than setting the last one.
-  if (call.Fails()) return call.Error();
-  const Machine* machine = CurrentMachine();
-  if (machine == nullptr || !machine->settings.nt) return ERROR_CALL_NOT_IMPLEMENTED;
-  const FileObject* file = FileOf(handle);
-  if (type != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
-  if (file == nullptr) return ERROR_INVALID_HANDLE;
-  if (descriptor == nullptr ||
-      (wanted & ~static_cast<DWORD>(OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                    DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION)) != 0) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  // Reading the SACL needs ACCESS_SYSTEM_SECURITY, which needs a privilege
-  // the program never enables.
-  if (wanted & SACL_SECURITY_INFORMATION) return ERROR_PRIVILEGE_NOT_HELD;
-  // The owner, group and DACL are read through a handle with READ_CONTROL.
-  const std::string host = HostPathOfHandle(*file);
-  const bool readControl =
-      (MapFileAccess(file->access) & READ_CONTROL) != 0 ||
-      ((file->access & MAXIMUM_ALLOWED) != 0 && CheckAccess(host, READ_CONTROL, file->link) == 0);
-  if (!readControl) return ERROR_ACCESS_DENIED;
-  Descriptor found;
-  if (HasPersistentAcls(file->link ? host.substr(0, host.rfind('/')) : host)) {
-    const std::string real = RealHostPath(NormalHostPath(host), file->link);
-    found = DescriptorOf(machine->settings, WindowsPathOfHost(real), file->directory);
-  } else {
-    // A file system without security is answered by NT's I/O manager with
-    // a descriptor of its own: Everyone the owner and group, a null DACL.
-    found.owner = Everyone();
-    found.nullDacl = true;
-  }
+// A descriptor as GetSecurityInfo hands it out: one self-relative block,
+// the parts asked for pointing into it.
+static DWORD Relative(const Descriptor& found, SECURITY_INFORMATION wanted, PSID* owner, PSID* group,
+                      PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
   // Self-relative, as NT lays it out: the header, the DACL, the owner, the
   // group (the owner again: the layer keeps no primary group).
   std::vector<BYTE> bytes(sizeof(SECURITY_DESCRIPTOR_RELATIVE), 0);
@@ -651,6 +620,55 @@ extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECU
   if (sacl != nullptr) *sacl = nullptr;
   *descriptor = block;
   return ERROR_SUCCESS;
+}
+
+extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION wanted,
+                                        PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                                        PSECURITY_DESCRIPTOR* descriptor) {
+  const ApiCall call("GetSecurityInfo", SubjectOf(handle));
+  // The call returns its error rather than setting the last one.
+  if (call.Fails()) return call.Error();
+  const Machine* machine = CurrentMachine();
+  if (machine == nullptr || !machine->settings.nt) return ERROR_CALL_NOT_IMPLEMENTED;
+  const FileObject* file = FileOf(handle);
+  // INVALID_HANDLE_VALUE is the process itself, whose descriptor NT gives
+  // whatever kind of object the caller names.
+  const bool process = handle == INVALID_HANDLE_VALUE;
+  if (type != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
+  if (file == nullptr && !process) return ERROR_INVALID_HANDLE;
+  if (descriptor == nullptr ||
+      (wanted & ~static_cast<DWORD>(OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                    DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION)) != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // Reading the SACL needs ACCESS_SYSTEM_SECURITY, which needs a privilege
+  // the program never enables.
+  if (wanted & SACL_SECURITY_INFORMATION) return ERROR_PRIVILEGE_NOT_HELD;
+  Descriptor found;
+  if (process) {
+    // An elevated administrator's process: owned by Administrators, all of
+    // it SYSTEM's and Administrators'.
+    found.owner = Administrators();
+    found.aces.push_back(Ace{ACCESS_ALLOWED_ACE_TYPE, 0, 0x1FFFFF, SidOf("S-1-5-18")});
+    found.aces.push_back(Ace{ACCESS_ALLOWED_ACE_TYPE, 0, 0x1FFFFF, Administrators()});
+    return Relative(found, wanted, owner, group, dacl, sacl, descriptor);
+  }
+  // The owner, group and DACL are read through a handle with READ_CONTROL.
+  const std::string host = HostPathOfHandle(*file);
+  const bool readControl =
+      (MapFileAccess(file->access) & READ_CONTROL) != 0 ||
+      ((file->access & MAXIMUM_ALLOWED) != 0 && CheckAccess(host, READ_CONTROL, file->link) == 0);
+  if (!readControl) return ERROR_ACCESS_DENIED;
+  if (HasPersistentAcls(file->link ? host.substr(0, host.rfind('/')) : host)) {
+    const std::string real = RealHostPath(NormalHostPath(host), file->link);
+    found = DescriptorOf(machine->settings, WindowsPathOfHost(real), file->directory);
+  } else {
+    // A file system without security is answered by NT's I/O manager with
+    // a descriptor of its own: Everyone the owner and group, a null DACL.
+    found.owner = Everyone();
+    found.nullDacl = true;
+  }
+  return Relative(found, wanted, owner, group, dacl, sacl, descriptor);
 }
 
 // Only Administrators has a name here, "BUILTIN\\Administrators" as
