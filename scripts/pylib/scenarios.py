@@ -686,30 +686,32 @@ def main():
             if raced:
                 print("not swept, for their own races: " + ", ".join(s.name for s in raced))
                 scenarios = [s for s in scenarios if s not in raced]
-            if options.sweep == "acls":
-                # Windows 95 has no accounts.
+            if options.sweep in ("acls", "races"):
+                # Windows 95 has no accounts and holds no directory: there is
+                # nothing to sweep there.
                 scenarios = [s for s in scenarios if s.settings["platform"] == "nt"]
-                import acl_sweep
+
+                def log(text):
+                    print(text, flush=True)
+                if options.sweep == "acls":
+                    import acl_sweep
+                    kind, counted = "ACL sweep", "%d machines, P's code ran on %d"
+
+                    def one(scenario):
+                        return acl_sweep.acl_sweep(target, scenario, work, options.jobs, options.acl_machines,
+                                                   options.acl_seed, log=log)
+                else:
+                    kind, counted = "race sweep", "%d runs, %d swaps carried out"
+
+                    def one(scenario):
+                        return sweep.race_sweep(target, scenario, work, options.jobs, options.race_step, log=log)
                 for scenario in scenarios:
-                    print("== ACL sweep %s%s: %s" % (scenario.name, " " + scenario.label if scenario.label else "",
-                                                     scenario.settings["title"]), flush=True)
-                    r, d, f = acl_sweep.acl_sweep(target, scenario, work, options.jobs, options.acl_machines,
-                                                  options.acl_seed, log=lambda text: print(text, flush=True))
+                    print("== %s %s%s: %s" % (kind, scenario.name, " " + scenario.label if scenario.label else "",
+                                              scenario.settings["title"]), flush=True)
+                    r, d, f = one(scenario)
                     runs, points, found = runs + r, points + d, found + f
-                print("ACL sweep of %d scenarios: %d machines, P's code ran on %d, %d violations, %.0f s" %
-                      (len(scenarios), runs, points, found, time.time() - started))
-                return 1 if found or not scenarios else 0
-            if options.sweep == "races":
-                # Windows 95 holds no directory: there is nothing to race against.
-                scenarios = [s for s in scenarios if s.settings["platform"] == "nt"]
-                for scenario in scenarios:
-                    print("== race sweep %s%s: %s" % (scenario.name, " " + scenario.label if scenario.label else "",
-                                                      scenario.settings["title"]), flush=True)
-                    r, d, f = sweep.race_sweep(target, scenario, work, options.jobs, options.race_step,
-                                               log=lambda text: print(text, flush=True))
-                    runs, points, found = runs + r, points + d, found + f
-                print("race sweep of %d scenarios: %d runs, %d swaps carried out, %d violations, %.0f s" %
-                      (len(scenarios), runs, points, found, time.time() - started))
+                print("%s of %d scenarios: %s, %d violations, %.0f s" %
+                      (kind, len(scenarios), counted % (runs, points), found, time.time() - started))
                 return 1 if found or not scenarios else 0
             for scenario in scenarios:
                 print("== sweep %s%s: %s" % (scenario.name, " " + scenario.label if scenario.label else "",
