@@ -164,7 +164,8 @@ def acl_sweep(target, scenario, work, workers, runs, seed=29, log=print):
     started = time.time()
     places = target.places(scenario)
     program = "C:\\APP\\SYSTEM"
-    rng = random.Random(seed)
+    # Each scenario its own machines.
+    rng = random.Random("%d %s" % (seed, scenario.name))
     machines = [random_machine(rng, places, program) for _ in range(runs)]
     template = os.path.join(work, "acls-" + scenario.name)
     target.prepare(scenario, template)
