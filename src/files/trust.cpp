@@ -199,7 +199,8 @@ bool MayRunCodeFrom(HANDLE root, const HeldDirectories& held, const HANDLE* file
   // fail; its low byte is the major version.
   const bool beforeVista = (GetVersion() & 0xFF) < 6;
   FARPROC found[4];
-  if (!FindSystemCalls("ADVAPI32.DLL", "GetSecurityInfo\0OpenProcessToken\0GetTokenInformation\0LookupAccountSidW\0", found)) {
+  if (!FindSystemCalls("ADVAPI32.DLL",
+                       "GetSecurityInfo\0OpenProcessToken\0GetTokenInformation\0LookupAccountSidW\0", found)) {
     return false;
   }
   const SecurityInfoCall securityInfo = AsCall<SecurityInfoCall>(found[0]);

@@ -12,14 +12,16 @@ extern "C" {
 #define PREUNINST_CALLED_FROM_OUTSIDE __attribute__((externally_visible, used))
 
 // The compiler would turn these loops back into calls to themselves.
-PREUNINST_CALLED_FROM_OUTSIDE __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(void* target, int value,
+PREUNINST_CALLED_FROM_OUTSIDE
+__attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(void* target, int value,
                                                                            size_t count) {
   unsigned char* bytes = static_cast<unsigned char*>(target);
   while (count-- != 0) *bytes++ = static_cast<unsigned char>(value);
   return target;
 }
 
-PREUNINST_CALLED_FROM_OUTSIDE __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void* target, const void* source,
+PREUNINST_CALLED_FROM_OUTSIDE
+__attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(void* target, const void* source,
                                                                            size_t count) {
   unsigned char* to = static_cast<unsigned char*>(target);
   const unsigned char* from = static_cast<const unsigned char*>(source);
@@ -28,7 +30,8 @@ PREUNINST_CALLED_FROM_OUTSIDE __attribute__((optimize("no-tree-loop-distribute-p
 }
 
 // Windows 95 starts a program with only 4-byte stack alignment.
-PREUNINST_CALLED_FROM_OUTSIDE __attribute__((force_align_arg_pointer)) void PreuninstStartup(void) {
+PREUNINST_CALLED_FROM_OUTSIDE
+__attribute__((force_align_arg_pointer)) void PreuninstStartup(void) {
   char* arguments = SkipProgramName(GetCommandLineA());
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
