@@ -16,7 +16,6 @@ code."""
 import os
 import random
 import shutil
-import threading
 import concurrent.futures
 import copy
 import time
@@ -91,7 +90,8 @@ def names(path):
 
 def descriptor(path, lines, root_acl):
     """(owner, applying entries or None for a null DACL) of path (a real
-    path, no link on its way), as the machine makes it."""
+    path, no link on its way), as the machine makes it. Of two lines for one
+    path the later counts."""
     own_names = names(path)
     by_path = {tuple(names(p)): line for p, line in lines}
     own = by_path.get(tuple(own_names))
@@ -169,8 +169,6 @@ def acl_sweep(target, scenario, work, workers, runs, seed=29, log=print):
     machines = [random_machine(rng, places, program) for _ in range(runs)]
     template = os.path.join(work, "acls-" + scenario.name)
     target.prepare(scenario, template)
-    lock = threading.Lock()
-    tally = {"ran": 0, "refused though no one else may change": 0}
 
     def one(job):
         index, (version, root_acl, members, lines, above) = job
@@ -190,7 +188,6 @@ def acl_sweep(target, scenario, work, workers, runs, seed=29, log=print):
                                            (TRUSTED_INSTALLER, SYSTEM_SID, ADMINISTRATORS)] +
                        [(True, USERS, "read", "inherit")], protected=True)
             effective = [(places["WINDOWS"], own), ("C:\\Program Files", own)] + effective
-        # Of two lines for one path the later counts.
         target.write_machine_ini(machine_scenario, run_dir)
         result = target.execute(machine_scenario, run_dir, sweep.ENVIRONMENT, timeout=60)
         trusted = {SYSTEM_SID, ADMINISTRATORS, TRUSTED_INSTALLER, USER} | ({MEMBER} if members else set()) | \
@@ -209,18 +206,16 @@ def acl_sweep(target, scenario, work, workers, runs, seed=29, log=print):
         shutil.rmtree(run_dir, ignore_errors=True)
         return bool(ran), not opened and not ran and result.exit == 0, violations
 
-    found = 0
+    ran_on = refused_on = found = 0
     with concurrent.futures.ThreadPoolExecutor(workers) as pool:
         for ran, missed, violations in pool.map(one, enumerate(machines)):
-            with lock:
-                tally["ran"] += ran
-                tally["refused though no one else may change"] += missed
+            ran_on += ran
+            refused_on += missed
             found += len(violations)
             for violation in violations:
                 log("  " + violation)
     shutil.rmtree(template, ignore_errors=True)
     log("  %d random machines (seed %d): P's code ran on %d, was refused on %d where nobody else could change it "
         "(a file or directory the removal may not open, or a run that ended before); "
-        "%d violations, %.0f s" % (runs, seed, tally["ran"], tally["refused though no one else may change"], found,
-                                  time.time() - started))
-    return runs, tally["ran"], found
+        "%d violations, %.0f s" % (runs, seed, ran_on, refused_on, found, time.time() - started))
+    return runs, ran_on, found
